@@ -190,7 +190,9 @@ bool DisassembledProgram::TrimLabels()
                 continue;
             }
             auto next = std::next(it);
-            m_TrimmedLabels.reserve(m_TrimmedLabels.size() + 1);
+            // Room first, so the push cannot fail with the node in hand.
+            if (m_TrimmedLabels.size() == m_TrimmedLabels.capacity())
+                m_TrimmedLabels.reserve(2 * m_TrimmedLabels.size() + 64);
             m_TrimmedLabels.push_back(m_Rel32Labels.extract(it));
             it = next;
         }
