@@ -47,7 +47,7 @@ Bytes elf32(uint16_t machine, const std::vector<Section> &sections)
     put16(&b, 16, 3); // ET_DYN
     put16(&b, 18, machine);
     put32(&b, 20, 1);
-    put32(&b, 28, 52);           // e_phoff
+    put32(&b, 28, 52);            // e_phoff
     put32(&b, 32, kSectionTable); // e_shoff
     put16(&b, 40, 52);
     put16(&b, 42, 32);
@@ -55,7 +55,7 @@ Bytes elf32(uint16_t machine, const std::vector<Section> &sections)
     put16(&b, 46, 40);
     put16(&b, 48, static_cast<uint32_t>(sections.size() + 1));
     put16(&b, 50, 0);
-    put32(&b, 52, 1);                // PT_LOAD
+    put32(&b, 52, 1);                  // PT_LOAD
     put32(&b, 52 + 16, kSectionTable); // p_filesz
     put32(&b, 52 + 20, kSectionTable); // p_memsz
     for (size_t i = 0; i < sections.size(); ++i) {
@@ -135,10 +135,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "Out of bounds section header table offset"},
         HeaderCase{"section table past the end", [](Bytes *b) { put16(b, 48, 3); },
                    "Out of bounds section header table"},
-        HeaderCase{"section count wraps no bound",
-                   [](Bytes *b) {
-                       put32(b, 32, 0xFFFFFFF0);
-                   },
+        HeaderCase{"section count wraps no bound", [](Bytes *b) { put32(b, 32, 0xFFFFFFF0); },
                    "Out of bounds section header table offset"},
         HeaderCase{"program table at the end", [](Bytes *b) { put32(b, 28, uint32_t(b->size())); },
                    "Out of bounds program header table offset"},
@@ -146,10 +143,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "Out of bounds program header table"},
         HeaderCase{"no section names entry", [](Bytes *b) { put16(b, 50, 2); },
                    "Out of bounds section name string table index"},
-        HeaderCase{"no sections at all",
-                   [](Bytes *b) {
-                       put16(b, 48, 0);
-                   },
+        HeaderCase{"no sections at all", [](Bytes *b) { put16(b, 48, 0); },
                    "Out of bounds section name string table index"}),
     [](const ::testing::TestParamInfo<HeaderCase> &info) {
         std::string name = info.param.what;
@@ -254,10 +248,14 @@ INSTANTIATE_TEST_SUITE_P(
         ScanCase{"x86 call too close to the end", 3, {0x90, 0xE8, 0, 0, 0}, {}},
         ScanCase{"x86 target outside every segment", 3, {0xE8, 0, 0, 0, 0x10}, {}},
         ScanCase{"ARM thumb beq", 40, {0xFE, 0xD0, 0, 0, 0, 0}, {{0, 0}}},
-        ScanCase{"ARM word after an even count of halfwords", 40,
-                 {0, 0, 0, 0, 0xFE, 0xFF, 0xFF, 0xEB, 0, 0}, {{4, 0}}},
-        ScanCase{"ARM word after an odd count of halfwords", 40,
-                 {0, 0, 0xFE, 0xFF, 0xFF, 0xEB, 0, 0, 0, 0}, {}},
+        ScanCase{"ARM word after an even count of halfwords",
+                 40,
+                 {0, 0, 0, 0, 0xFE, 0xFF, 0xFF, 0xEB, 0, 0},
+                 {{4, 0}}},
+        ScanCase{"ARM word after an odd count of halfwords",
+                 40,
+                 {0, 0, 0xFE, 0xFF, 0xFF, 0xEB, 0, 0, 0, 0},
+                 {}},
         ScanCase{"ARM thumb-2 bl", 40, {0xFF, 0xF7, 0xFE, 0xFF, 0, 0}, {{0, 0}}},
         ScanCase{"ARM thumb-2 beq.w", 40, {0x3F, 0xF4, 0xFE, 0xAF, 0, 0}, {{0, 0}}}),
     [](const ::testing::TestParamInfo<ScanCase> &info) {
@@ -295,13 +293,13 @@ TEST(X64Rel32Scan, FindsRipRelativeOperands)
         int field; // offset of the field found, -1 for none
     };
     const Case cases[] = {
-        {{0x48, 0x8D, 0x05, 0, 0, 0, 0}, 3},    // lea rax, [rip+0]
-        {{0x49, 0x8B, 0x0D, 0, 0, 0, 0}, 3},    // mov rcx, [rip+0] with REX.B
-        {{0x48, 0x8D, 0x04, 0, 0, 0, 0}, -1},   // lea rax, [rax+...]: no field
-        {{0x4C, 0x8D, 0x05, 0, 0, 0, 0}, -1},   // REX.R is not matched
-        {{0xFF, 0x25, 0, 0, 0, 0, 0x90}, 2},    // jmp [rip+0]
-        {{0x0F, 0x8B, 0, 0, 0, 0, 0x90}, -1},   // jnp
-        {{0xE8, 0, 0, 0, 0, 0x90, 0x90}, 1},    // call
+        {{0x48, 0x8D, 0x05, 0, 0, 0, 0}, 3},  // lea rax, [rip+0]
+        {{0x49, 0x8B, 0x0D, 0, 0, 0, 0}, 3},  // mov rcx, [rip+0] with REX.B
+        {{0x48, 0x8D, 0x04, 0, 0, 0, 0}, -1}, // lea rax, [rax+...]: no field
+        {{0x4C, 0x8D, 0x05, 0, 0, 0, 0}, -1}, // REX.R is not matched
+        {{0xFF, 0x25, 0, 0, 0, 0, 0x90}, 2},  // jmp [rip+0]
+        {{0x0F, 0x8B, 0, 0, 0, 0, 0x90}, -1}, // jnp
+        {{0xE8, 0, 0, 0, 0, 0x90, 0x90}, 1},  // call
     };
     const Bytes original = fixture("libattr-amd64.so");
     ASSERT_FALSE(original.empty());
@@ -338,8 +336,8 @@ TEST(X64Rel32Scan, FindsRipRelativeOperands)
                 found = true;
             }
         }
-        EXPECT_EQ(found, c.field >= 0) << "code starting " << int(c.code[0]) << " "
-                                       << int(c.code[1]) << " " << int(c.code[2]);
+        EXPECT_EQ(found, c.field >= 0)
+            << "code starting " << int(c.code[0]) << " " << int(c.code[1]) << " " << int(c.code[2]);
     }
 }
 
@@ -371,7 +369,8 @@ TEST_P(RelocationSection, RebuildsOrKeepsTheTable)
     const Bytes b = elf32WithRelocations(c.machine, c.entries);
     std::unique_ptr<DisassembledProgram> program;
     ASSERT_EQ(ParseExecutable(b.data(), b.size(), &program), PS_OK);
-    EXPECT_EQ(countKind(*program, INSN_MAKE_ELF_RELOCS) + countKind(*program, INSN_MAKE_ELF_ARM_RELOCS),
+    EXPECT_EQ(countKind(*program, INSN_MAKE_ELF_RELOCS) +
+                  countKind(*program, INSN_MAKE_ELF_ARM_RELOCS),
               c.makeRelocs);
     EXPECT_EQ(countKind(*program, INSN_ABS32), c.abs32);
 
@@ -385,21 +384,25 @@ TEST_P(RelocationSection, RebuildsOrKeepsTheTable)
 INSTANTIATE_TEST_SUITE_P(
     Table, RelocationSection,
     ::testing::Values(
-        RelocCase{"x86 all relative entries first", 3, {{0x200, 8}, {0x204, 8}, {0x208, 6}}, 2, 1,
-                  0},
-        RelocCase{"x86 first entry of another type", 3, {{0x208, 7}, {0x200, 8}, {0x204, 8}}, 2,
-                  0, 0},
+        RelocCase{
+            "x86 all relative entries first", 3, {{0x200, 8}, {0x204, 8}, {0x208, 6}}, 2, 1, 0},
+        RelocCase{
+            "x86 first entry of another type", 3, {{0x208, 7}, {0x200, 8}, {0x204, 8}}, 2, 0, 0},
         RelocCase{"x86 entries out of address order", 3, {{0x204, 8}, {0x200, 8}}, 2, 0, 0},
-        RelocCase{"ARM all relative entries first", 40, {{0x200, 23}, {0x204, 23}, {0x208, 21}},
-                  2, 1, 0},
-        RelocCase{"ARM leading entries stay bytes", 40,
-                  {{0x208, 21}, {0x20C, 21}, {0x200, 23}, {0x204, 23}}, 2, 1, 0},
+        RelocCase{
+            "ARM all relative entries first", 40, {{0x200, 23}, {0x204, 23}, {0x208, 21}}, 2, 1, 0},
+        RelocCase{"ARM leading entries stay bytes",
+                  40,
+                  {{0x208, 21}, {0x20C, 21}, {0x200, 23}, {0x204, 23}},
+                  2,
+                  1,
+                  0},
         // The matched first entry and the mismatching second one are not
         // part of the program: their 16 bytes are lost.
-        RelocCase{"ARM second entry mismatches", 40, {{0x200, 23}, {0x208, 21}, {0x204, 23}}, 2,
-                  0, 16},
-        RelocCase{"ARM relative entries of another machine", 40, {{0x200, 8}, {0x204, 8}}, 0, 0,
-                  0}),
+        RelocCase{
+            "ARM second entry mismatches", 40, {{0x200, 23}, {0x208, 21}, {0x204, 23}}, 2, 0, 16},
+        RelocCase{
+            "ARM relative entries of another machine", 40, {{0x200, 8}, {0x204, 8}}, 0, 0, 0}),
     [](const ::testing::TestParamInfo<RelocCase> &info) {
         std::string name = info.param.what;
         for (char &c : name)
@@ -419,9 +422,9 @@ TEST(ElfBuild, FailsOnSectionsOutsideTheFile)
 
     // A relocation table whose entry size makes entries run past the file.
     Bytes rel = elf32WithRelocations(3, {{0x200, 8}});
-    put32(&rel, kSectionTable + 3 * 40 + 16, 0x1F0);      // sh_offset near the table end
-    put32(&rel, kSectionTable + 3 * 40 + 20, 0x200);      // sh_size
-    put32(&rel, kSectionTable + 3 * 40 + 36, 1);          // sh_entsize 1: 512 entries
+    put32(&rel, kSectionTable + 3 * 40 + 16, 0x1F0); // sh_offset near the table end
+    put32(&rel, kSectionTable + 3 * 40 + 20, 0x200); // sh_size
+    put32(&rel, kSectionTable + 3 * 40 + 36, 1);     // sh_entsize 1: 512 entries
     EXPECT_EQ(ParseExecutable(rel.data(), rel.size(), &program), PS_DISASSEMBLY_FAILED);
 }
 
@@ -480,8 +483,7 @@ TEST_P(DamagedElf, FailsCleanly)
     for (size_t cut = 0; cut < original.size(); cut += 37) {
         const Bytes truncated(original.begin(), original.begin() + cut);
         std::unique_ptr<DisassembledProgram> program;
-        EXPECT_EQ(ParseExecutable(truncated.data(), truncated.size(), &program),
-                  PS_NOT_EXECUTABLE)
+        EXPECT_EQ(ParseExecutable(truncated.data(), truncated.size(), &program), PS_NOT_EXECUTABLE)
             << "cut at " << cut;
     }
 
@@ -491,7 +493,8 @@ TEST_P(DamagedElf, FailsCleanly)
     const bool is64 = kind == EXE_ELF_64_X64;
     const uint64_t shoff = is64 ? original[40] | original[41] << 8 | original[42] << 16
                                 : original[32] | original[33] << 8 | original[34] << 16;
-    const uint64_t phoff = is64 ? original[32] | original[33] << 8 : original[28] | original[29] << 8;
+    const uint64_t phoff =
+        is64 ? original[32] | original[33] << 8 : original[28] | original[29] << 8;
     const size_t headerSize = is64 ? 64 : 52;
     const size_t phSize = (is64 ? 56 : 32) * (original[is64 ? 56 : 44]);
     uint32_t state = 0x9E3779B9;

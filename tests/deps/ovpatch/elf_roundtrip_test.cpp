@@ -56,8 +56,8 @@ TEST_P(RealElfRoundTrip, AssemblesBackToTheDetectedBytes)
     ASSERT_EQ(ParseExecutable(input.data(), input.size(), &program), PS_OK);
     const size_t branches = countKind(*program, INSN_REL32) + countKind(*program, INSN_REL32_ARM);
     EXPECT_GE(branches, 5u);
-    EXPECT_EQ(countKind(*program, INSN_MAKE_ELF_RELOCS)
-                  + countKind(*program, INSN_MAKE_ELF_ARM_RELOCS),
+    EXPECT_EQ(countKind(*program, INSN_MAKE_ELF_RELOCS) +
+                  countKind(*program, INSN_MAKE_ELF_ARM_RELOCS),
               file.rebuildsRelocations ? 1u : 0u);
 
     const RoundTrip result = roundTrip(input);
@@ -65,20 +65,21 @@ TEST_P(RealElfRoundTrip, AssemblesBackToTheDetectedBytes)
     EXPECT_TRUE(result.assembled == Bytes(input.begin(), input.begin() + length));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Fixtures, RealElfRoundTrip,
-    ::testing::Values(RealFile{"libattr-amd64.so", EXE_ELF_64_X64, false},
-                      RealFile{"libacl-amd64.so", EXE_ELF_64_X64, false},
-                      // The i386 libraries' relocation tables start with the
-                      // init and fini array entries, which are no abs32
-                      // fields: the tables stay bytes.
-                      RealFile{"libattr-i386.so", EXE_ELF_32_X86, false},
-                      RealFile{"libacl-i386.so", EXE_ELF_32_X86, false},
-                      RealFile{"i386-branches.so", EXE_ELF_32_X86, true},
-                      RealFile{"libattr-armhf.so", EXE_ELF_32_ARM, true},
-                      RealFile{"libacl-armhf.so", EXE_ELF_32_ARM, true},
-                      RealFile{"arm-branches.so", EXE_ELF_32_ARM, true}),
-    [](const ::testing::TestParamInfo<RealFile> &info) { return paramName(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Fixtures, RealElfRoundTrip,
+                         ::testing::Values(RealFile{"libattr-amd64.so", EXE_ELF_64_X64, false},
+                                           RealFile{"libacl-amd64.so", EXE_ELF_64_X64, false},
+                                           // The i386 libraries' relocation tables start with the
+                                           // init and fini array entries, which are no abs32
+                                           // fields: the tables stay bytes.
+                                           RealFile{"libattr-i386.so", EXE_ELF_32_X86, false},
+                                           RealFile{"libacl-i386.so", EXE_ELF_32_X86, false},
+                                           RealFile{"i386-branches.so", EXE_ELF_32_X86, true},
+                                           RealFile{"libattr-armhf.so", EXE_ELF_32_ARM, true},
+                                           RealFile{"libacl-armhf.so", EXE_ELF_32_ARM, true},
+                                           RealFile{"arm-branches.so", EXE_ELF_32_ARM, true}),
+                         [](const ::testing::TestParamInfo<RealFile> &info) {
+                             return paramName(info.param.name);
+                         });
 
 // Large real libraries from a cache filled by tests/data/elf/fetch-large.sh.
 class LargeElfRoundTrip : public ::testing::TestWithParam<const char *>
@@ -93,8 +94,8 @@ struct SectionRange
 std::vector<SectionRange> elf32Sections(const Bytes &b)
 {
     auto u32 = [&b](size_t at) {
-        return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16
-               | uint32_t(b[at + 3]) << 24;
+        return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 |
+               uint32_t(b[at + 3]) << 24;
     };
     std::vector<SectionRange> sections;
     const uint32_t shoff = u32(32);
@@ -130,18 +131,17 @@ TEST_P(LargeElfRoundTrip, AssemblesBackExceptWhereArmRelocationsDropBytes)
     ASSERT_EQ(kind, EXE_ELF_32_ARM) << "only ARM relocation tables may lose bytes";
     ASSERT_LT(result.assembled.size(), input.size());
     const size_t removed = input.size() - result.assembled.size();
-    const size_t at = std::mismatch(result.assembled.begin(), result.assembled.end(),
-                                    input.begin())
-                          .first
-                      - result.assembled.begin();
+    const size_t at =
+        std::mismatch(result.assembled.begin(), result.assembled.end(), input.begin()).first -
+        result.assembled.begin();
     EXPECT_TRUE(std::equal(result.assembled.begin() + at, result.assembled.end(),
                            input.begin() + at + removed))
         << "more than one range differs";
     EXPECT_EQ(removed % 8, 0u);
     bool inRelocations = false;
     for (const SectionRange &s : elf32Sections(input))
-        inRelocations |= s.type == 9 && at >= s.offset && at < s.offset + s.size
-                         && removed <= s.size;
+        inRelocations |=
+            s.type == 9 && at >= s.offset && at < s.offset + s.size && removed <= s.size;
     EXPECT_TRUE(inRelocations) << removed << " bytes lost at " << at
                                << ", outside every relocation section";
 }
