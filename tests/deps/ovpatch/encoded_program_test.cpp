@@ -220,6 +220,100 @@ TEST(EncodedProgram, LoadRejectsEveryTruncatedStream)
     }
 }
 
+// Encoded programs arrive from patches: random but well-formed tables must
+// load and then either assemble or fail, never read outside their tables.
+TEST(EncodedProgram, RandomTablesAssembleOrFailCleanly)
+{
+    uint32_t state = 2463534242u;
+    auto next = [&state]() {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        return state;
+    };
+    const uint32_t ops[] = {OP_ORIGIN,
+                            OP_COPY_RUN,
+                            OP_COPY_ONE,
+                            OP_REL32,
+                            OP_ABS32,
+                            OP_MAKE_PE_RELOCS,
+                            OP_MAKE_ELF_RELOCS,
+                            OP_MAKE_ELF_ARM_RELOCS,
+                            OP_MAKE_PE64_RELOCS,
+                            0x10D0,
+                            0x201C,
+                            0x30EB,
+                            0x44F7,
+                            0x5000,
+                            9};
+    int assembled = 0, rejected = 0;
+    for (int round = 0; round < 3000; ++round) {
+        // Tables that mostly fit the ops, then one of them damaged now and
+        // then: an entry dropped or added.
+        std::vector<uint32_t> tables[8];
+        Bytes copyBytes;
+        const uint32_t opCount = next() % 8;
+        for (uint32_t i = 0; i < opCount; ++i) {
+            const uint32_t op = ops[next() % (sizeof(ops) / sizeof(ops[0]))];
+            tables[1].push_back(op);
+            if (op == OP_ORIGIN)
+                tables[0].push_back(next());
+            else if (op == OP_COPY_RUN)
+                tables[7].push_back(next() % 4);
+            else if (op == OP_REL32 || op >= 0x1000)
+                tables[4].push_back(next() % 3);
+            else if (op == OP_ABS32)
+                tables[3].push_back(next() % 3);
+        }
+        for (uint32_t n : tables[7])
+            copyBytes.resize(copyBytes.size() + n, 0x5A);
+        for (uint32_t op : tables[1])
+            copyBytes.resize(copyBytes.size() + (op == OP_COPY_ONE), 0xA5);
+        for (size_t t : {size_t(5), size_t(6)})
+            for (uint32_t n = next() % 3; n > 0; --n)
+                tables[t].push_back(next());
+        if (next() % 3 == 0) {
+            const size_t t = next() % 8;
+            if (t == 2)
+                copyBytes.resize(copyBytes.size() + 1 - 2 * !copyBytes.empty());
+            else if (!tables[t].empty() && next() % 2)
+                tables[t].pop_back();
+            else
+                tables[t].push_back(next() % 4);
+        }
+
+        WriterGroup streams;
+        ASSERT_TRUE(streams.stream(0)->WriteVarUint32(next()));
+        for (size_t t = 0; t < 8; ++t) {
+            ByteWriter *out = streams.stream(t);
+            if (t == 2) {
+                ASSERT_TRUE(out->WriteVarSize(copyBytes.size()));
+                ASSERT_TRUE(out->Write(copyBytes.data(), copyBytes.size()));
+                continue;
+            }
+            ASSERT_TRUE(out->WriteVarSize(tables[t].size()));
+            uint32_t previous = 0;
+            for (uint32_t value : tables[t]) {
+                ASSERT_TRUE(out->WriteVarUint32(t == 5 || t == 6 ? value - previous : value));
+                previous = value;
+            }
+        }
+        ByteWriter image;
+        ASSERT_TRUE(streams.WriteImage(&image));
+        ReaderGroup group;
+        ASSERT_TRUE(group.Parse(image.data(), image.length()));
+        std::unique_ptr<EncodedProgram> loaded;
+        ASSERT_EQ(ReadEncodedProgram(&group, &loaded), PS_OK);
+        ByteWriter out;
+        const PatchStatus status = Assemble(loaded.get(), &out);
+        ASSERT_TRUE(status == PS_OK || status == PS_ASSEMBLY_FAILED);
+        assembled += status == PS_OK;
+        rejected += status != PS_OK;
+    }
+    EXPECT_GT(assembled, 0);
+    EXPECT_GT(rejected, 0);
+}
+
 // Abs32 fields at RVAs 0x30, 0x10, 0x20 behind one make-relocations op.
 Bytes relocationTable(ExecutableType kind, InstructionKind relocs, uint64_t imageBase,
                       const std::vector<uint32_t> &rvas)
