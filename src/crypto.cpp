@@ -24,11 +24,19 @@ void check(int status, const char *operation)
         throw crypt_exception(std::string(operation) + ": " + error_to_string(status));
 }
 
+// LibTomCrypt aborts the process on a null buffer pointer, even with length
+// 0, and an empty std::vector or buffer may well have one.
+const unsigned char *nonNull(const unsigned char *p)
+{
+    static const unsigned char nothing = 0;
+    return p ? p : &nothing;
+}
+
 void sha1(const unsigned char *data, unsigned long length, unsigned char *digest)
 {
     hash_state md;
     sha1_init(&md);
-    sha1_process(&md, data, length);
+    sha1_process(&md, nonNull(data), length);
     sha1_done(&md, digest);
 }
 
@@ -71,7 +79,8 @@ void initCrypto()
 
 void importPublicKey(rsa_key *key, const unsigned char *buffer, unsigned long length)
 {
-    check(rsa_import(buffer, length, key), "rsa_import");
+    // An empty key is refused before LibTomCrypt, which would abort on it.
+    check(length == 0 ? CRYPT_INVALID_PACKET : rsa_import(buffer, length, key), "rsa_import");
 }
 
 bool verifySignature(rsa_key *key, const unsigned char *data, unsigned long dataLength,
@@ -80,7 +89,7 @@ bool verifySignature(rsa_key *key, const unsigned char *data, unsigned long data
     unsigned char digest[SHA1_SIZE];
     sha1(data, dataLength, digest);
     int status = 0;
-    check(rsa_verify_hash_ex(sig, sigLength, digest, SHA1_SIZE, LTC_PKCS_1_PSS, s_HashIndex,
+    check(rsa_verify_hash_ex(nonNull(sig), sigLength, digest, SHA1_SIZE, LTC_PKCS_1_PSS, s_HashIndex,
                              SALT_LENGTH, &status, key),
           "rsa_verify_hash");
     return status == 1;

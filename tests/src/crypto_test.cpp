@@ -157,6 +157,26 @@ TEST_F(CryptoTest, WrongLengthSignatureThrowsWithTheOperationName)
     }
 }
 
+TEST_F(CryptoTest, NullBuffersAreNotFatal)
+{
+    // LibTomCrypt aborts on null pointers; empty containers hand out exactly those.
+    Key k;
+    k.import(publicKey("a"));
+    EXPECT_THROW(verifySignature(&k.key, nullptr, 0, nullptr, 0), crypt_exception);
+    rsa_key broken;
+    EXPECT_THROW(importPublicKey(&broken, nullptr, 0), crypt_exception);
+
+    rsa_key signer;
+    importKeyFromFile(&signer, path("a.private.der").toStdString());
+    unsigned char sig[KEY_AREA_SIZE];
+    unsigned long sigLength = sizeof sig;
+    signData(&signer, nullptr, 0, sig, &sigLength);
+    freeKey(&signer);
+    EXPECT_EQ(check(publicKey("a"), QByteArray(),
+                    QByteArray(reinterpret_cast<const char *>(sig), int(sigLength))),
+              VALID);
+}
+
 TEST_F(CryptoTest, WrapperSignaturesVerifyWithOpenssl)
 {
     rsa_key key;
