@@ -5,10 +5,14 @@
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QElapsedTimer>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QThreadPool>
 #include <gtest/gtest.h>
+
+#include <cstdio>
 
 namespace {
 
@@ -200,6 +204,23 @@ TEST_F(CheckSignatureTest, TaskReportsVerdictThenEndsAsConfigured)
         EXPECT_EQ(journal, row.messages + QStringList{QString("checkDone %1").arg(row.pass)})
             << row.name << ": " << journal.join(" | ").toStdString();
     }
+}
+
+// Run by bench/sha512.sh, which supplies a large file and its hash; prints the
+// throughput and asserts only the verdict.
+TEST(CheckSignatureBenchmark, DISABLED_Sha512Throughput)
+{
+    const QString file = qEnvironmentVariable("OV3_BENCH_FILE");
+    const QString sha512 = qEnvironmentVariable("OV3_BENCH_SHA512");
+    if (file.isEmpty() || sha512.isEmpty())
+        GTEST_SKIP() << "OV3_BENCH_FILE and OV3_BENCH_SHA512 not set";
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_TRUE(CheckSigFunc(file, sha512).run());
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    const double mib = QFileInfo(file).size() / double(1 << 20);
+    std::printf("CheckSigFunc SHA-512: %.0f MiB in %.2f s, %.0f MiB/s\n", mib, seconds,
+                mib / seconds);
 }
 
 } // namespace
