@@ -89,8 +89,8 @@ bool verifySignature(rsa_key *key, const unsigned char *data, unsigned long data
     unsigned char digest[SHA1_SIZE];
     sha1(data, dataLength, digest);
     int status = 0;
-    check(rsa_verify_hash_ex(nonNull(sig), sigLength, digest, SHA1_SIZE, LTC_PKCS_1_PSS, s_HashIndex,
-                             SALT_LENGTH, &status, key),
+    check(rsa_verify_hash_ex(nonNull(sig), sigLength, digest, SHA1_SIZE, LTC_PKCS_1_PSS,
+                             s_HashIndex, SALT_LENGTH, &status, key),
           "rsa_verify_hash");
     return status == 1;
 }
@@ -111,14 +111,14 @@ void makeKey(rsa_key *key)
     check(rsa_make_key(&unused, s_PrngIndex, KEY_SIZE_BYTES, KEY_EXPONENT, key), "rsa_make_key");
 }
 
-void signData(rsa_key *key, const unsigned char *data, unsigned long dataLength,
-              unsigned char *out, unsigned long *outLength)
+void signData(rsa_key *key, const unsigned char *data, unsigned long dataLength, unsigned char *out,
+              unsigned long *outLength)
 {
     unsigned char digest[SHA1_SIZE];
     sha1(data, dataLength, digest);
     prng_state unused;
-    check(rsa_sign_hash_ex(digest, SHA1_SIZE, out, outLength, LTC_PKCS_1_PSS, &unused,
-                           s_PrngIndex, s_HashIndex, SALT_LENGTH, key),
+    check(rsa_sign_hash_ex(digest, SHA1_SIZE, out, outLength, LTC_PKCS_1_PSS, &unused, s_PrngIndex,
+                           s_HashIndex, SALT_LENGTH, key),
           "rsa_sign_hash");
 }
 

@@ -1,5 +1,5 @@
-#include "checksignaturetaskspecification.h"
 #include "checksigfunc.h"
+#include "checksignaturetaskspecification.h"
 #include "crypto.h"
 #include "opensslhelper.h"
 
@@ -46,8 +46,7 @@ protected:
     }
     QString signWithDemoKey(const QString &file)
     {
-        EXPECT_TRUE(
-            ossl::sign(OV3_SOURCE_DIR "/keys/demo-only/private.der", file, file + ".sig"));
+        EXPECT_TRUE(ossl::sign(OV3_SOURCE_DIR "/keys/demo-only/private.der", file, file + ".sig"));
         return file + ".sig";
     }
 
@@ -178,11 +177,26 @@ TEST_F(CheckSignatureTest, TaskReportsVerdictThenEndsAsConfigured)
     const QString failed = "Signature check failed for %1";
     const QList<Row> rows = {
         {"pass", file, sha512Of("payload"), true, true, TaskSpecification::FINISHED, {}},
-        {"mismatch, only reported", file, EMPTY_SHA512, false, false,
-         TaskSpecification::FINISHED, {failed.arg(file)}},
-        {"mismatch, fails", file, EMPTY_SHA512, true, false, TaskSpecification::FAILED,
+        {"mismatch, only reported",
+         file,
+         EMPTY_SHA512,
+         false,
+         false,
+         TaskSpecification::FINISHED,
          {failed.arg(file)}},
-        {"missing file", missing, EMPTY_SHA512, true, false, TaskSpecification::FAILED,
+        {"mismatch, fails",
+         file,
+         EMPTY_SHA512,
+         true,
+         false,
+         TaskSpecification::FAILED,
+         {failed.arg(file)}},
+        {"missing file",
+         missing,
+         EMPTY_SHA512,
+         true,
+         false,
+         TaskSpecification::FAILED,
          {QString("Could not open file %1 for reading").arg(missing), failed.arg(missing)}},
     };
     for (const Row &row : rows) {

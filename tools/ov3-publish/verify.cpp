@@ -27,8 +27,7 @@ int verify(const QStringList &args)
         readFileToBuffer(filePath, data);
         std::vector<unsigned char> sig;
         readFileToBuffer(filePath + ".sig", sig);
-        const bool valid =
-            verifySignature(&key, data.data(), data.size(), sig.data(), sig.size());
+        const bool valid = verifySignature(&key, data.data(), data.size(), sig.data(), sig.size());
         freeKey(&key);
         if (!valid)
             return publishFailure(QString("verify: %1.sig does not match %1").arg(args[1]));
