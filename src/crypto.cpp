@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <mutex>
 
 namespace {
 
@@ -69,10 +70,14 @@ void writeAndClose(FilePtr f, const std::string &path, const unsigned char *data
 
 void initCrypto()
 {
-    ltc_mp = ltm_desc;
-    // Registering again returns the index of the earlier registration.
-    s_PrngIndex = register_prng(&sprng_desc);
-    s_HashIndex = register_hash(&sha1_desc);
+    // The tables are filled once; later calls (a second engine run, the tests)
+    // must not rewrite them while checks read them on pool threads.
+    static std::once_flag once;
+    std::call_once(once, [] {
+        ltc_mp = ltm_desc;
+        s_PrngIndex = register_prng(&sprng_desc);
+        s_HashIndex = register_hash(&sha1_desc);
+    });
     if (s_PrngIndex == -1 || s_HashIndex == -1)
         throw crypt_exception("Error registering sha1");
 }

@@ -499,8 +499,13 @@ TEST_F(ComposedTaskTest, ResetRestoresAFreshRun)
     drainEvents();
     ASSERT_EQ(tree.m_TaskState, TaskSpecification::FAILED);
 
+    tree.cancel();
     QSignalSpy progress(&tree, &TaskSpecification::updateProgress);
     tree.reset();
+    EXPECT_FALSE(tree.m_CancelRequested);
+    EXPECT_FALSE(tree.m_SubtaskCanceled);
+    EXPECT_FALSE(tree.m_DoneReported);
+    EXPECT_EQ(tree.m_Progress, 0.0);
     EXPECT_EQ(tree.m_TaskState, TaskSpecification::NOT_STARTED);
     EXPECT_EQ(leaves[0]->m_TaskState, TaskSpecification::NOT_STARTED);
     EXPECT_EQ(tree.m_Pending, tree.m_Subtasks);

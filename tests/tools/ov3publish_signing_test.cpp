@@ -66,7 +66,8 @@ TEST_F(PublishSigningTest, PublisherRoundTripAgreesWithOpenssl)
     EXPECT_EQ(publish({"verify", path("public.key"), empty}).exitCode, 0);
     EXPECT_TRUE(ossl::verify(path("public.key"), empty, empty + ".sig"));
 
-    // openssl reads the key files too: the private one signs, ov3-publish verifies.
+    // The DER structure at the head of the private key area signs with openssl
+    // too, and ov3-publish accepts the result.
     const QString other = write("other.bin", QByteArray(70000, 'z'));
     ASSERT_TRUE(ossl::sign(path("private.key"), other, other + ".sig"));
     EXPECT_EQ(publish({"verify", path("public.key"), other}).exitCode, 0);
