@@ -258,16 +258,17 @@ TEST_F(ComposedTaskTest, FailureWaitsForRunningSiblingAndOutranksItsSuccess)
     EXPECT_EQ(messages.at(0).at(0).toString(), "t2 log line");
 }
 
-TEST_F(ComposedTaskTest, SiblingThatFinishesAfterAFailureStillLeavesParentFailed)
+TEST_F(ComposedTaskTest, SiblingThatFinishesAfterAFailureStartsNothingAndParentFails)
 {
     TreeTask tree(2);
-    const QList<LeafTask *> leaves = addLeaves(&tree, 2);
+    const QList<LeafTask *> leaves = addLeaves(&tree, 3);
     tree.execute();
     drainEvents();
     leaves[0]->fail();
     drainEvents();
-    leaves[1]->finish();
+    leaves[1]->finish(); // frees a slot, which must stay empty
     drainEvents();
+    EXPECT_EQ(leaves[2]->m_Executions, 0);
     EXPECT_EQ(tree.m_TaskState, TaskSpecification::FAILED);
 }
 
