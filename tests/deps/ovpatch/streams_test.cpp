@@ -192,6 +192,20 @@ TEST(ByteWriter, FailedWriterKeepsFailingUntilReleased)
     EXPECT_EQ(other.data(), nullptr);
 }
 
+TEST(ByteWriter, AppendingOwnBytesSurvivesGrowth)
+{
+    ByteWriter writer;
+    const Bytes start = pseudoRandomBytes(256, 4);
+    ASSERT_TRUE(writer.Write(start.data(), start.size()));
+    ASSERT_EQ(writer.capacity(), 256u);
+    ASSERT_TRUE(writer.Write(writer.data(), 256)); // forces a new buffer
+    Bytes doubled = start;
+    doubled.insert(doubled.end(), start.begin(), start.end());
+    EXPECT_EQ(toBytes(writer), doubled);
+    EXPECT_FALSE(writer.AppendAndRelease(&writer));
+    EXPECT_EQ(writer.length(), 512u);
+}
+
 TEST(ByteWriter, LengthOverflowFailsWithoutTouchingBuffer)
 {
     ByteWriter writer;
