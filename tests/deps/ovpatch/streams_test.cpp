@@ -357,6 +357,49 @@ TEST(StreamGroup, ReadGroupRejectsBadNestedHeadersWithoutMoving)
     EXPECT_FALSE(small.ReadGroup(&out));
 }
 
+// Every truncation and every single-bit flip of a valid image with nested
+// groups either fails or yields streams that stay inside the image.
+TEST(StreamGroup, DamagedImagesStayInBounds)
+{
+    WriterGroup outer;
+    for (int element = 0; element < 2; ++element) {
+        WriterGroup inner;
+        for (size_t i = 0; i < 4; ++i)
+            ASSERT_TRUE(inner.stream(i)->Write("stream-bytes", 3 + i + element));
+        ASSERT_TRUE(outer.WriteGroup(&inner));
+    }
+    ByteWriter image;
+    ASSERT_TRUE(outer.WriteImage(&image));
+    const Bytes valid = toBytes(image);
+
+    const auto check = [](const Bytes &bytes) {
+        ReaderGroup group;
+        if (!group.Parse(bytes.data(), bytes.size()))
+            return;
+        ReaderGroup nested;
+        while (group.ReadGroup(&nested)) {
+            for (size_t i = 0; i < 10; ++i) {
+                const ByteReader *s = nested.stream(i);
+                if (s->length() == 0)
+                    continue;
+                EXPECT_GE(s->start(), bytes.data());
+                EXPECT_LE(s->end(), bytes.data() + bytes.size());
+            }
+        }
+    };
+    for (size_t n = 0; n < valid.size(); ++n) {
+        ReaderGroup group;
+        EXPECT_FALSE(group.Parse(valid.data(), n)) << n;
+    }
+    for (size_t i = 0; i < valid.size(); ++i) {
+        for (int bit = 0; bit < 8; ++bit) {
+            Bytes flipped = valid;
+            flipped[i] ^= static_cast<uint8_t>(1u << bit);
+            check(flipped);
+        }
+    }
+}
+
 TEST(Checksum32, IsCrcRegisterWithoutFinalInversion)
 {
     EXPECT_EQ(Checksum32("abc", 3), 0xCADBBE3Du);
