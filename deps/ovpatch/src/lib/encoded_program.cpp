@@ -337,14 +337,14 @@ bool EncodedProgram::Assemble(ByteWriter *out)
             if (nextCount >= m_CopyCounts.size())
                 return false;
             const uint32_t n = m_CopyCounts[nextCount++];
-            if (m_CopyBytes.size() - nextByte < n || !dest->Write(&m_CopyBytes[nextByte], n))
+            if (m_CopyBytes.size() - nextByte < n || !dest->Write(m_CopyBytes.data() + nextByte, n))
                 return false;
             nextByte += n;
             rva += n;
             break;
         }
         case OP_COPY_ONE:
-            if (nextByte >= m_CopyBytes.size() || !dest->Write(&m_CopyBytes[nextByte], 1))
+            if (nextByte >= m_CopyBytes.size() || !dest->Write(m_CopyBytes.data() + nextByte, 1))
                 return false;
             ++nextByte;
             ++rva;
