@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Compares the engine's binary diff (ovpatch diff --method 2 / apply-diff)
 # with bsdiff/bspatch on a real pair of shared libraries: libcrypto.so.3 from
-# two Debian libssl3 packages. Downloads and results stay in bench/work/.
+# two Debian libssl3 packages. Downloads go to bench/work/ (git-ignored).
 #
 #   bench/diff_benchmark.sh            # RUNS=5 runs of each tool, medians
 #   RUNS=3 OLD_VERSION=... NEW_VERSION=... bench/diff_benchmark.sh
