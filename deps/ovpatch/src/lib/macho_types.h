@@ -17,10 +17,10 @@ constexpr uint32_t kCpuTypeX86_64 = 0x01000007;
 constexpr uint32_t kHeaderMinSize = 32;
 constexpr uint32_t kHeaderSize32 = 28;
 constexpr uint32_t kHeaderSize64 = 32;
-constexpr uint32_t kHeaderMagic = 0;    // u32
-constexpr uint32_t kHeaderCpuType = 4;  // u32
+constexpr uint32_t kHeaderMagic = 0;     // u32
+constexpr uint32_t kHeaderCpuType = 4;   // u32
 constexpr uint32_t kHeaderFileType = 12; // u32
-constexpr uint32_t kHeaderNcmds = 16;   // u32
+constexpr uint32_t kHeaderNcmds = 16;    // u32
 
 // Accepted file types: MH_EXECUTE (2), MH_PRELOAD (5), MH_DYLIB (6) and
 // MH_BUNDLE (8), as a bit mask over values up to 8. MH_OBJECT is 1.

@@ -16,10 +16,10 @@ constexpr uint32_t kDosNewHeaderOffset = 60; // e_lfanew, u32
 // PE signature and COFF file header; the file header follows the four
 // signature bytes "PE\0\0".
 constexpr uint8_t kPeSignature[4] = {'P', 'E', 0, 0};
-constexpr uint32_t kPeHeaderSize = 24;      // signature + COFF file header
-constexpr uint32_t kPeNumberOfSections = 6; // u16
+constexpr uint32_t kPeHeaderSize = 24;           // signature + COFF file header
+constexpr uint32_t kPeNumberOfSections = 6;      // u16
 constexpr uint32_t kPeSizeOfOptionalHeader = 20; // u16
-constexpr uint32_t kPeHeaderAlignment = 8;  // e_lfanew must be a multiple of this
+constexpr uint32_t kPeHeaderAlignment = 8;       // e_lfanew must be a multiple of this
 
 // Optional header.
 constexpr uint16_t kOptionalMagicPe32 = 0x10B;
@@ -32,12 +32,13 @@ constexpr uint32_t kOptNumberOfRvaAndSizes32 = 92;  // u32
 constexpr uint32_t kOptNumberOfRvaAndSizes64 = 108; // u32
 constexpr uint32_t kOptDataDirectories32 = 96;      // first directory entry
 constexpr uint32_t kOptDataDirectories64 = 112;
-constexpr uint32_t kOptMinSize32 = 96;  // the fixed part before the directories
+constexpr uint32_t kOptMinSize32 = 96; // the fixed part before the directories
 constexpr uint32_t kOptMinSize64 = 112;
 constexpr uint32_t kDataDirectoryEntrySize = 8; // RVA u32, size u32
 
 // Data directory indexes the disassemblers read.
-enum DataDirectory : int {
+enum DataDirectory : int
+{
     kDirExport = 0,
     kDirImport = 1,
     kDirResource = 2,
@@ -51,11 +52,11 @@ enum DataDirectory : int {
 
 // Section table entry (IMAGE_SECTION_HEADER).
 constexpr uint32_t kSectionEntrySize = 40;
-constexpr uint32_t kSectionName = 0;             // 8 bytes, NUL-padded
+constexpr uint32_t kSectionName = 0; // 8 bytes, NUL-padded
 constexpr uint32_t kSectionNameSize = 8;
-constexpr uint32_t kSectionVirtualSize = 8;      // u32
-constexpr uint32_t kSectionVirtualAddress = 12;  // u32
-constexpr uint32_t kSectionSizeOfRawData = 16;   // u32
+constexpr uint32_t kSectionVirtualSize = 8;       // u32
+constexpr uint32_t kSectionVirtualAddress = 12;   // u32
+constexpr uint32_t kSectionSizeOfRawData = 16;    // u32
 constexpr uint32_t kSectionPointerToRawData = 20; // u32
 
 // Base relocation blocks: page RVA u32, block size u32, then u16 entries of
