@@ -8,11 +8,11 @@
 
 typedef int (*op_fn)(int, int);
 
-static int op_add(int a, int b) { return a + b; }
-static int op_sub(int a, int b) { return a - b; }
-static int op_mul(int a, int b) { return a * b; }
+__attribute__((noinline)) static int op_add(int a, int b) { return a + b; }
+__attribute__((noinline)) static int op_sub(int a, int b) { return a - b; }
+__attribute__((noinline)) static int op_mul(int a, int b) { return a * b; }
 #if VERSION >= 2
-static int op_max(int a, int b) { return a > b ? a : b; }
+__attribute__((noinline)) static int op_max(int a, int b) { return a > b ? a : b; }
 #endif
 
 static const op_fn ops[] = {
@@ -37,11 +37,18 @@ __attribute__((noinline)) static int dispatch(unsigned which, int a, int b)
     }
 }
 
+__attribute__((noinline)) static int mix(int a, int b)
+{
+    return op_add(a, b) ^ op_sub(b, a) ^ op_mul(a, VERSION);
+}
+
 int start(void)
 {
     int acc = VERSION;
     for (unsigned i = 0; i < 64; ++i)
         acc = dispatch(i % 7, acc, (int)i) ^ (int)(sizeof(ops) / sizeof(ops[0]));
+    for (unsigned i = 0; i < 16; ++i)
+        acc = mix(acc, (int)i) + op_sub(acc, 3);
     sink = acc;
     return acc;
 }
