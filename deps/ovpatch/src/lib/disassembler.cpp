@@ -14,8 +14,7 @@ namespace {
 
 using Factory = std::unique_ptr<Disassembler> (*)(const uint8_t *, size_t);
 
-template <typename T>
-std::unique_ptr<Disassembler> Make(const uint8_t *data, size_t length)
+template <typename T> std::unique_ptr<Disassembler> Make(const uint8_t *data, size_t length)
 {
     return std::unique_ptr<Disassembler>(new (std::nothrow) T(data, length));
 }
