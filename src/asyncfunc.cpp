@@ -1,5 +1,3 @@
 #include "asyncfunc.h"
 
-ASyncFunc::ASyncFunc() : QObject(nullptr)
-{
-}
+ASyncFunc::ASyncFunc() : QObject(nullptr) {}

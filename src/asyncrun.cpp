@@ -2,9 +2,7 @@
 
 #include "asyncfunc.h"
 
-ASyncRun::ASyncRun(ASyncFunc *func) : m_Func(func)
-{
-}
+ASyncRun::ASyncRun(ASyncFunc *func) : m_Func(func) {}
 
 ASyncRun::~ASyncRun()
 {

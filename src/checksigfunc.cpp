@@ -3,7 +3,6 @@
 #include "crypt_exception.h"
 #include "crypto.h"
 
-#include <QCryptographicHash>
 #include <QDebug>
 #include <QFile>
 
@@ -14,6 +13,7 @@
 namespace {
 
 const qint64 HASH_BLOCK_SIZE = 1 << 20;
+const int SHA512_SIZE = 64;
 // A QByteArray holds a little less than 2 GiB.
 const qint64 MAX_WHOLE_FILE_SIZE = std::numeric_limits<int>::max() - 64;
 
@@ -60,8 +60,10 @@ QString CheckSigFunc::hashFile(const QString &path)
         return QString();
     }
     // Exactly the size seen at opening is hashed, as a whole-file read would.
+    // LibTomCrypt's SHA-512 is markedly faster than Qt's, with equal digests.
     qint64 remaining = file.size();
-    QCryptographicHash hash(QCryptographicHash::Sha512);
+    hash_state state;
+    sha512_init(&state);
     QByteArray block(int(qMin(remaining, HASH_BLOCK_SIZE)), Qt::Uninitialized);
     while (remaining > 0) {
         const qint64 want = qMin(remaining, HASH_BLOCK_SIZE);
@@ -70,10 +72,13 @@ QString CheckSigFunc::hashFile(const QString &path)
             emit message(tr("could not read file %1 correctly").arg(path));
             return QString();
         }
-        hash.addData(block.constData(), int(got));
+        sha512_process(&state, reinterpret_cast<const unsigned char *>(block.constData()),
+                       static_cast<unsigned long>(got));
         remaining -= got;
     }
-    return QString::fromLatin1(hash.result().toHex());
+    QByteArray digest(SHA512_SIZE, Qt::Uninitialized);
+    sha512_done(&state, reinterpret_cast<unsigned char *>(digest.data()));
+    return QString::fromLatin1(digest.toHex());
 }
 
 bool CheckSigFunc::checkSHA512()

@@ -5,8 +5,7 @@
 // onSubTaskCanceled before the loop goes on), so every loop walks a copy of
 // the subtask list taken before it starts.
 
-ComposedTaskSpecification::ComposedTaskSpecification(int maxParallel, QObject *parent,
-                                                     qreal weight)
+ComposedTaskSpecification::ComposedTaskSpecification(int maxParallel, QObject *parent, qreal weight)
     : TaskSpecification(parent, weight), m_MaxParallel(maxParallel), m_SubtaskCanceled(false),
       m_DoneReported(false)
 {

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <mutex>
 
 namespace {
 
@@ -24,11 +25,19 @@ void check(int status, const char *operation)
         throw crypt_exception(std::string(operation) + ": " + error_to_string(status));
 }
 
+// LibTomCrypt aborts the process on a null buffer pointer, even with length
+// 0, and an empty std::vector or buffer may well have one.
+const unsigned char *nonNull(const unsigned char *p)
+{
+    static const unsigned char nothing = 0;
+    return p ? p : &nothing;
+}
+
 void sha1(const unsigned char *data, unsigned long length, unsigned char *digest)
 {
     hash_state md;
     sha1_init(&md);
-    sha1_process(&md, data, length);
+    sha1_process(&md, nonNull(data), length);
     sha1_done(&md, digest);
 }
 
@@ -61,17 +70,22 @@ void writeAndClose(FilePtr f, const std::string &path, const unsigned char *data
 
 void initCrypto()
 {
-    ltc_mp = ltm_desc;
-    // Registering again returns the index of the earlier registration.
-    s_PrngIndex = register_prng(&sprng_desc);
-    s_HashIndex = register_hash(&sha1_desc);
+    // The tables are filled once; later calls (a second engine run, the tests)
+    // must not rewrite them while checks read them on pool threads.
+    static std::once_flag once;
+    std::call_once(once, [] {
+        ltc_mp = ltm_desc;
+        s_PrngIndex = register_prng(&sprng_desc);
+        s_HashIndex = register_hash(&sha1_desc);
+    });
     if (s_PrngIndex == -1 || s_HashIndex == -1)
         throw crypt_exception("Error registering sha1");
 }
 
 void importPublicKey(rsa_key *key, const unsigned char *buffer, unsigned long length)
 {
-    check(rsa_import(buffer, length, key), "rsa_import");
+    // An empty key is refused before LibTomCrypt, which would abort on it.
+    check(length == 0 ? CRYPT_INVALID_PACKET : rsa_import(buffer, length, key), "rsa_import");
 }
 
 bool verifySignature(rsa_key *key, const unsigned char *data, unsigned long dataLength,
@@ -80,8 +94,8 @@ bool verifySignature(rsa_key *key, const unsigned char *data, unsigned long data
     unsigned char digest[SHA1_SIZE];
     sha1(data, dataLength, digest);
     int status = 0;
-    check(rsa_verify_hash_ex(sig, sigLength, digest, SHA1_SIZE, LTC_PKCS_1_PSS, s_HashIndex,
-                             SALT_LENGTH, &status, key),
+    check(rsa_verify_hash_ex(nonNull(sig), sigLength, digest, SHA1_SIZE, LTC_PKCS_1_PSS,
+                             s_HashIndex, SALT_LENGTH, &status, key),
           "rsa_verify_hash");
     return status == 1;
 }
@@ -102,14 +116,14 @@ void makeKey(rsa_key *key)
     check(rsa_make_key(&unused, s_PrngIndex, KEY_SIZE_BYTES, KEY_EXPONENT, key), "rsa_make_key");
 }
 
-void signData(rsa_key *key, const unsigned char *data, unsigned long dataLength,
-              unsigned char *out, unsigned long *outLength)
+void signData(rsa_key *key, const unsigned char *data, unsigned long dataLength, unsigned char *out,
+              unsigned long *outLength)
 {
     unsigned char digest[SHA1_SIZE];
     sha1(data, dataLength, digest);
     prng_state unused;
-    check(rsa_sign_hash_ex(digest, SHA1_SIZE, out, outLength, LTC_PKCS_1_PSS, &unused,
-                           s_PrngIndex, s_HashIndex, SALT_LENGTH, key),
+    check(rsa_sign_hash_ex(digest, SHA1_SIZE, out, outLength, LTC_PKCS_1_PSS, &unused, s_PrngIndex,
+                           s_HashIndex, SALT_LENGTH, key),
           "rsa_sign_hash");
 }
 

@@ -48,8 +48,8 @@ const unsigned char *compiledPublicKey();
 void makeKey(rsa_key *key);
 // Signs data; out must hold *outLength bytes, which is set to the length of
 // the signature.
-void signData(rsa_key *key, const unsigned char *data, unsigned long dataLength,
-              unsigned char *out, unsigned long *outLength);
+void signData(rsa_key *key, const unsigned char *data, unsigned long dataLength, unsigned char *out,
+              unsigned long *outLength);
 // Writes the public (PK_PUBLIC) or private (PK_PRIVATE) key as a whole key
 // area.
 void exportKeyToFile(rsa_key *key, int type, const std::string &path);

@@ -28,9 +28,7 @@ void TaskSpecification::cancel()
     m_CancelRequested = true;
 }
 
-void TaskSpecification::handleOtherTaskCancelled(TaskSpecification *)
-{
-}
+void TaskSpecification::handleOtherTaskCancelled(TaskSpecification *) {}
 
 void TaskSpecification::onOtherTaskCancelled(TaskSpecification *other)
 {

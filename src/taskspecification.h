@@ -15,7 +15,8 @@ class TaskSpecification : public QObject
 {
     Q_OBJECT
 public:
-    enum TaskState : qint32 {
+    enum TaskState : qint32
+    {
         NOT_STARTED = 0,
         RUNNING = 1,
         FINISHED = 2,

@@ -26,4 +26,22 @@ nicht vom Update-Server abgefragt werden.</translation>
         <translation>Der Update-Server hat eine ungültige Versionsnummer geliefert (%1)</translation>
     </message>
 </context>
+<context>
+    <name>CheckSigFunc</name>
+    <message>
+        <source>Could not open file %1 for reading</source>
+        <translation>Datei %1 konnte nicht zum Lesen geöffnet werden</translation>
+    </message>
+    <message>
+        <source>could not read file %1 correctly</source>
+        <translation>Datei %1 konnte nicht korrekt gelesen werden</translation>
+    </message>
+</context>
+<context>
+    <name>CheckSignatureTaskSpecification</name>
+    <message>
+        <source>Signature check failed for %1</source>
+        <translation>Signaturprüfung für %1 fehlgeschlagen</translation>
+    </message>
+</context>
 </TS>

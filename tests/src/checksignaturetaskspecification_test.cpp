@@ -1,14 +1,18 @@
-#include "checksignaturetaskspecification.h"
 #include "checksigfunc.h"
+#include "checksignaturetaskspecification.h"
 #include "crypto.h"
 #include "opensslhelper.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QElapsedTimer>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QThreadPool>
 #include <gtest/gtest.h>
+
+#include <cstdio>
 
 namespace {
 
@@ -42,8 +46,7 @@ protected:
     }
     QString signWithDemoKey(const QString &file)
     {
-        EXPECT_TRUE(
-            ossl::sign(OV3_SOURCE_DIR "/keys/demo-only/private.der", file, file + ".sig"));
+        EXPECT_TRUE(ossl::sign(OV3_SOURCE_DIR "/keys/demo-only/private.der", file, file + ".sig"));
         return file + ".sig";
     }
 
@@ -174,11 +177,26 @@ TEST_F(CheckSignatureTest, TaskReportsVerdictThenEndsAsConfigured)
     const QString failed = "Signature check failed for %1";
     const QList<Row> rows = {
         {"pass", file, sha512Of("payload"), true, true, TaskSpecification::FINISHED, {}},
-        {"mismatch, only reported", file, EMPTY_SHA512, false, false,
-         TaskSpecification::FINISHED, {failed.arg(file)}},
-        {"mismatch, fails", file, EMPTY_SHA512, true, false, TaskSpecification::FAILED,
+        {"mismatch, only reported",
+         file,
+         EMPTY_SHA512,
+         false,
+         false,
+         TaskSpecification::FINISHED,
          {failed.arg(file)}},
-        {"missing file", missing, EMPTY_SHA512, true, false, TaskSpecification::FAILED,
+        {"mismatch, fails",
+         file,
+         EMPTY_SHA512,
+         true,
+         false,
+         TaskSpecification::FAILED,
+         {failed.arg(file)}},
+        {"missing file",
+         missing,
+         EMPTY_SHA512,
+         true,
+         false,
+         TaskSpecification::FAILED,
          {QString("Could not open file %1 for reading").arg(missing), failed.arg(missing)}},
     };
     for (const Row &row : rows) {
@@ -200,6 +218,23 @@ TEST_F(CheckSignatureTest, TaskReportsVerdictThenEndsAsConfigured)
         EXPECT_EQ(journal, row.messages + QStringList{QString("checkDone %1").arg(row.pass)})
             << row.name << ": " << journal.join(" | ").toStdString();
     }
+}
+
+// Run by bench/sha512.sh, which supplies a large file and its hash; prints the
+// throughput and asserts only the verdict.
+TEST(CheckSignatureBenchmark, DISABLED_Sha512Throughput)
+{
+    const QString file = qEnvironmentVariable("OV3_BENCH_FILE");
+    const QString sha512 = qEnvironmentVariable("OV3_BENCH_SHA512");
+    if (file.isEmpty() || sha512.isEmpty())
+        GTEST_SKIP() << "OV3_BENCH_FILE and OV3_BENCH_SHA512 not set";
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_TRUE(CheckSigFunc(file, sha512).run());
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    const double mib = QFileInfo(file).size() / double(1 << 20);
+    std::printf("CheckSigFunc SHA-512: %.0f MiB in %.2f s, %.0f MiB/s\n", mib, seconds,
+                mib / seconds);
 }
 
 } // namespace

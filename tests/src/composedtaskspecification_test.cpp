@@ -24,7 +24,11 @@ class LeafTask : public TaskSpecification
 {
     Q_OBJECT
 public:
-    enum OnCancel { IGNORE_CANCEL, END_CANCELED };
+    enum OnCancel
+    {
+        IGNORE_CANCEL,
+        END_CANCELED
+    };
 
     LeafTask(const QString &name, QStringList *journal, QObject *parent, qreal weight = 0.1)
         : TaskSpecification(parent, weight), m_Name(name), m_Journal(journal)
@@ -188,8 +192,7 @@ TEST_F(ComposedTaskTest, TwoSlotsKeepTwoRunningUntilFewerRemain)
         drainEvents();
         EXPECT_EQ(tree.m_Running.size(), runningAfter[i]) << "after ending t" << endOrder[i] + 1;
     }
-    EXPECT_EQ(m_Journal,
-              (QStringList{"start t1", "start t2", "start t3", "start t4", "start t5"}));
+    EXPECT_EQ(m_Journal, (QStringList{"start t1", "start t2", "start t3", "start t4", "start t5"}));
     EXPECT_EQ(tree.m_TaskState, TaskSpecification::FINISHED);
 }
 
@@ -420,14 +423,9 @@ TEST_F(ComposedTaskTest, StateWalk)
                 FI = TaskSpecification::FINISHED, FA = TaskSpecification::FAILED,
                 CA = TaskSpecification::CANCELED;
     const QList<Row> rows = {
-        {{}, false, false, FI},
-        {{FI, FI}, true, true, FI},
-        {{FI, CA}, false, false, CA},
-        {{CA, FA}, false, false, FA},
-        {{FA, CA}, true, false, FA},
-        {{FI, NS}, true, true, CA},
-        {{FI, NS}, false, true, FA},
-        {{FI, RU}, false, false, RU},
+        {{}, false, false, FI},       {{FI, FI}, true, true, FI},   {{FI, CA}, false, false, CA},
+        {{CA, FA}, false, false, FA}, {{FA, CA}, true, false, FA},  {{FI, NS}, true, true, CA},
+        {{FI, NS}, false, true, FA},  {{FI, RU}, false, false, RU},
     };
     for (int i = 0; i < rows.size(); ++i) {
         TreeTask tree(1);
@@ -501,8 +499,13 @@ TEST_F(ComposedTaskTest, ResetRestoresAFreshRun)
     drainEvents();
     ASSERT_EQ(tree.m_TaskState, TaskSpecification::FAILED);
 
+    tree.cancel();
     QSignalSpy progress(&tree, &TaskSpecification::updateProgress);
     tree.reset();
+    EXPECT_FALSE(tree.m_CancelRequested);
+    EXPECT_FALSE(tree.m_SubtaskCanceled);
+    EXPECT_FALSE(tree.m_DoneReported);
+    EXPECT_EQ(tree.m_Progress, 0.0);
     EXPECT_EQ(tree.m_TaskState, TaskSpecification::NOT_STARTED);
     EXPECT_EQ(leaves[0]->m_TaskState, TaskSpecification::NOT_STARTED);
     EXPECT_EQ(tree.m_Pending, tree.m_Subtasks);

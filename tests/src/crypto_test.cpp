@@ -39,7 +39,12 @@ struct Key
 
 // Valid, invalid or malformed: a malformed signature throws, which the
 // updater counts as invalid as well.
-enum Verdict { VALID, INVALID, THROWS };
+enum Verdict
+{
+    VALID,
+    INVALID,
+    THROWS
+};
 
 Verdict check(const QByteArray &keyDer, const QByteArray &data, const QByteArray &sig)
 {
@@ -47,7 +52,7 @@ Verdict check(const QByteArray &keyDer, const QByteArray &data, const QByteArray
     k.import(keyDer);
     try {
         return verifySignature(&k.key, bytes(data), data.size(), bytes(sig), sig.size()) ? VALID
-                                                                                          : INVALID;
+                                                                                         : INVALID;
     } catch (const crypt_exception &) {
         return THROWS;
     }
@@ -82,8 +87,8 @@ protected:
                                        const QString &key = "a", int saltLength = 8)
     {
         EXPECT_TRUE(ossl::writeAll(path(name), data));
-        EXPECT_TRUE(ossl::sign(path(key + ".private.der"), path(name), path(name + ".sig"),
-                               saltLength));
+        EXPECT_TRUE(
+            ossl::sign(path(key + ".private.der"), path(name), path(name + ".sig"), saltLength));
         return ossl::readAll(path(name + ".sig"));
     }
 
@@ -157,6 +162,26 @@ TEST_F(CryptoTest, WrongLengthSignatureThrowsWithTheOperationName)
     }
 }
 
+TEST_F(CryptoTest, NullBuffersAreNotFatal)
+{
+    // LibTomCrypt aborts on null pointers; empty containers hand out exactly those.
+    Key k;
+    k.import(publicKey("a"));
+    EXPECT_THROW(verifySignature(&k.key, nullptr, 0, nullptr, 0), crypt_exception);
+    rsa_key broken;
+    EXPECT_THROW(importPublicKey(&broken, nullptr, 0), crypt_exception);
+
+    rsa_key signer;
+    importKeyFromFile(&signer, path("a.private.der").toStdString());
+    unsigned char sig[KEY_AREA_SIZE];
+    unsigned long sigLength = sizeof sig;
+    signData(&signer, nullptr, 0, sig, &sigLength);
+    freeKey(&signer);
+    EXPECT_EQ(check(publicKey("a"), QByteArray(),
+                    QByteArray(reinterpret_cast<const char *>(sig), int(sigLength))),
+              VALID);
+}
+
 TEST_F(CryptoTest, WrapperSignaturesVerifyWithOpenssl)
 {
     rsa_key key;
@@ -218,17 +243,17 @@ TEST_F(CryptoTest, FailuresThrowTheirTexts)
     rsa_key key;
     const QByteArray garbage(KEY_AREA_SIZE, '\x30');
     const QList<Row> rows = {
-        {"import garbage",
-         [&] { importPublicKey(&key, bytes(garbage), garbage.size()); }, "rsa_import: ", true},
+        {"import garbage", [&] { importPublicKey(&key, bytes(garbage), garbage.size()); },
+         "rsa_import: ", true},
         {"key file missing", [&] { importKeyFromFile(&key, missing); },
          "Cannot open file for reading: " + missing, false},
-        {"read missing", [&] {
+        {"read missing",
+         [&] {
              std::vector<unsigned char> b;
              readFileToBuffer(missing, b);
          },
          "Cannot open file for reading: " + missing, false},
-        {"write into missing dir",
-         [&] { writeBufferToFile(missing, bytes(garbage), 1); },
+        {"write into missing dir", [&] { writeBufferToFile(missing, bytes(garbage), 1); },
          "Cannot open file for writing: " + missing, false},
     };
     for (const Row &row : rows) {

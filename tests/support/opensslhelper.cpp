@@ -24,8 +24,9 @@ QString bareKey(const QString &keyPath, const QString &scratchPath)
 
 const QStringList PSS_OPTIONS(int saltLength)
 {
-    return {"-pkeyopt", "digest:sha1", "-pkeyopt", "rsa_padding_mode:pss", "-pkeyopt",
-            QString("rsa_pss_saltlen:%1").arg(saltLength)};
+    return {"-pkeyopt", "digest:sha1",
+            "-pkeyopt", "rsa_padding_mode:pss",
+            "-pkeyopt", QString("rsa_pss_saltlen:%1").arg(saltLength)};
 }
 
 } // namespace
@@ -51,13 +52,12 @@ bool makeKey(const QString &dir, const QString &name)
                 dir + "/" + name + ".public.der"}) == 0;
 }
 
-bool sign(const QString &privateKey, const QString &file, const QString &sigPath,
-          int saltLength)
+bool sign(const QString &privateKey, const QString &file, const QString &sigPath, int saltLength)
 {
     const QString digest = sigPath + ".sha1";
     return writeSha1(file, digest) &&
-           run(QStringList{"pkeyutl", "-sign", "-keyform", "DER", "-inkey", bareKey(privateKey, sigPath),
-                           "-in", digest, "-out", sigPath} +
+           run(QStringList{"pkeyutl", "-sign", "-keyform", "DER", "-inkey",
+                           bareKey(privateKey, sigPath), "-in", digest, "-out", sigPath} +
                PSS_OPTIONS(saltLength)) == 0;
 }
 
