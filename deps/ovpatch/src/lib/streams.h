@@ -176,6 +176,8 @@ public:
     MappedFile &operator=(const MappedFile &) = delete;
 
     bool IsMapped() const { return m_View != nullptr; }
+    // True when the file could be opened; an empty file is open but unmapped.
+    bool IsOpen() const { return m_Fd >= 0; }
     const uint8_t *data() const { return static_cast<const uint8_t *>(m_View); }
     size_t length() const { return m_ViewLength; }
     // The file size reported by fstat (also when mapping failed).
