@@ -20,6 +20,21 @@
     </message>
 </context>
 <context>
+    <name>DirCreateTaskSpecification</name>
+    <message>
+        <source>Could not create dir &apos;%1&apos; because it already exists and is not a dir</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Could not create dir %1</source>
+        <translation type="unfinished">Verzeichnis %1 konnte nicht angelegt werden</translation>
+    </message>
+    <message>
+        <source>unable to create dir %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>DownloadFileListTaskSpecification</name>
     <message>
         <source>No downloads needed</source>
@@ -71,6 +86,71 @@
     <message>
         <source>Abort downloading %1</source>
         <translation>Download von %1 abgebrochen</translation>
+    </message>
+</context>
+<context>
+    <name>FileCopyTaskSpecification</name>
+    <message>
+        <source>Could not copy &apos;%1&apos; to &apos;%2&apos;</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>FileDeleteTaskSpecification</name>
+    <message>
+        <source>Deleted file &apos;%1&apos;</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Recursively deleted directory &apos;%1&apos;</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Deleted directory &apos;%1&apos;</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Could not delete &apos;%1&apos;</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>FileRenameTaskSpecification</name>
+    <message>
+        <source>Could not rename &apos;%1&apos; to &apos;%2&apos;</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>FileTaskSpecification_patch</name>
+    <message>
+        <source>Could not patch &apos;%1&apos; to &apos;%2&apos;</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>FileUnpackTaskSpecification_lzma2</name>
+    <message>
+        <source>Could not unpack &apos;%1&apos; to &apos;%2&apos;</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>FileUnpackTaskSpecification_zip</name>
+    <message>
+        <source>Could not unzip &apos;%1&apos; to &apos;%2&apos;</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>IniDownloadTaskSpecification</name>
+    <message>
+        <source>Download / check product ini</source>
+        <translation>Produkt-INI herunterladen / prüfen</translation>
+    </message>
+    <message>
+        <source>Could not verify the product ini file. Aborting</source>
+        <translation>Die Produkt-INI-Datei konnte nicht verifiziert werden. Abbruch</translation>
     </message>
 </context>
 <context>
@@ -130,6 +210,21 @@ nicht vom Update-Server abgefragt werden.</translation>
     <message>
         <source>Update server returned invalid version nr (%1)</source>
         <translation>Der Update-Server hat eine ungültige Versionsnummer geliefert (%1)</translation>
+    </message>
+</context>
+<context>
+    <name>RollbackData</name>
+    <message>
+        <source>warning: rollback create file %1 failed</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>warning: rollback create dir %1 failed</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>warning: rollback rename %1 to %2 failed</source>
+        <translation type="unfinished"></translation>
     </message>
 </context>
 </TS>
