@@ -27,7 +27,7 @@
     </message>
     <message>
         <source>Could not create dir %1</source>
-        <translation type="unfinished">Verzeichnis %1 konnte nicht angelegt werden</translation>
+        <translation type="unfinished"></translation>
     </message>
     <message>
         <source>unable to create dir %1</source>
