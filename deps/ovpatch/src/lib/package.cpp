@@ -2,42 +2,12 @@
 
 #include "binarydiff.h"
 #include "enginelog.h"
+#include "package_disassembled.h"
 #include "streams.h"
 
 namespace ovpatch {
 
 namespace {
-
-// A directive-2 payload: n encoded programs, then the diff. Encoded programs
-// cannot be loaded by this build of the engine yet, so such a package fails
-// once its container has been checked.
-bool unpackDisassembled(ByteReader *package)
-{
-    ByteWriter payload;
-    if (!package->ReadLzma2(&payload)) {
-        LogError("could not decompress file");
-        return false;
-    }
-    ReaderGroup group;
-    if (!group.Parse(payload.data(), payload.length())) {
-        LogError("could not init dif_and_dis set");
-        return false;
-    }
-    if (group.count() < 2) {
-        LogError("dis_and_diff too small");
-        return false;
-    }
-    for (size_t i = 0; i + 1 < group.count(); ++i) {
-        ReaderGroup program;
-        if (!program.Parse(*group.stream(i))) {
-            LogError("could not init program_source set");
-            return false;
-        }
-        LogError("could not read encoded program");
-        return false;
-    }
-    return false;
-}
 
 bool writePlainPackage(const uint8_t *data, size_t n, uint32_t checksum, ByteWriter *package)
 {
@@ -89,7 +59,7 @@ bool UnpackPackage(const std::string &inputPath, const std::string &outputPath)
             return false;
         }
     } else if (directive == kPackageDirectiveDisassembled) {
-        if (!unpackDisassembled(&package))
+        if (!UnpackDisassembledPayload(&package, &output))
             return false;
     } else {
         LogError("Unknown preprocessing dirrective");
@@ -116,10 +86,14 @@ bool PackFile(const std::string &inputPath, const std::string &outputPath, bool 
         return false;
     }
     const uint32_t checksum = Checksum32(input.data(), input.length());
-    if (tryDisassemble)
-        LogDebug("no disassembler available, packing plain");
     ByteWriter package;
-    if (!writePlainPackage(input.data(), input.length(), checksum, &package))
+    if (tryDisassemble && !WriteDisassembledPackage(input.data(), input.length(), checksum, &package)) {
+        // A file without executables is simply packed plain.
+        if (package.length() != 0 || package.failed())
+            LogWarning("falling back to default compression");
+        package.Release();
+    }
+    if (package.length() == 0 && !writePlainPackage(input.data(), input.length(), checksum, &package))
         return false;
     const size_t length = static_cast<size_t>(package.length());
     if (WriteWholeFile(outputPath, package.data(), length) != length) {

@@ -17,8 +17,8 @@ namespace ovpatch {
 bool UnpackPackage(const std::string &inputPath, const std::string &outputPath);
 
 // Writes inputPath as a package to outputPath. With tryDisassemble the
-// writer would store executables disassembled; no disassembler is wired in
-// yet, so every file is packed plain.
+// executable elements are stored as encoded programs (directive 2); a file
+// without executables, or one whose disassembly fails, is packed plain.
 bool PackFile(const std::string &inputPath, const std::string &outputPath, bool tryDisassemble);
 
 } // namespace ovpatch

@@ -1,0 +1,12 @@
+#pragma once
+
+#include "slowfileopfunc.h"
+
+class FileCopyFunc : public SlowFileOpFunc
+{
+    Q_OBJECT
+public:
+    using SlowFileOpFunc::SlowFileOpFunc;
+
+    bool run() override;
+};
