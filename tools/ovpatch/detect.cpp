@@ -8,31 +8,19 @@
 
 #include "command.h"
 #include "disassembler.h"
-#include "orvlog.h"
 #include "patchstatus.h"
+#include "stderrlog.h"
 #include "streams.h"
 
 namespace ovpatch_cli {
 namespace {
-
-class StderrLog : public orvlog::LogBase
-{
-public:
-    void Deliver(const std::string &line, const std::string &, orvlog::LogLevel,
-                 const std::string &, uint64_t, const std::string &) override
-    {
-        std::fprintf(stderr, "%s\n", line.c_str());
-    }
-};
 
 int detect(const Args &args)
 {
     if (args.size() != 1)
         return usageError("detect takes exactly one file");
     const std::string &path = args[0];
-    std::unique_ptr<StderrLog> log;
-    if (g_Verbose)
-        log = std::make_unique<StderrLog>();
+    const auto log = verboseLog();
 
     struct stat info;
     if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
