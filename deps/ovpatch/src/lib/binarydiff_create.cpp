@@ -51,6 +51,9 @@ public:
     }
 
     bool run(ByteWriter *control, ByteWriter *diff, ByteWriter *extra);
+    // Indexes the suffix array by the first two bytes of each suffix, which
+    // takes most steps off every search. False when memory runs out.
+    bool indexPrefixes();
 
 private:
     // Longest match of new[scan, newSize) in the old image; its old start
@@ -65,9 +68,34 @@ private:
     int64_t m_NewSize;
     // Suffix array with a leading entry for the empty suffix (m_OldSize).
     const int32_t *m_Suffixes;
-    int64_t m_ForwardLength = 0;
     int64_t m_BackwardLength = 0;
+    // First and last suffix-array entry whose suffix starts with the two
+    // bytes (b0 << 8 | b1); -1 when no suffix does.
+    std::unique_ptr<int32_t[]> m_PrefixFirst;
+    std::unique_ptr<int32_t[]> m_PrefixLast;
 };
+
+constexpr size_t kPrefixCount = 65536;
+
+bool DiffScanner::indexPrefixes()
+{
+    m_PrefixFirst.reset(new (std::nothrow) int32_t[kPrefixCount]);
+    m_PrefixLast.reset(new (std::nothrow) int32_t[kPrefixCount]);
+    if (!m_PrefixFirst || !m_PrefixLast)
+        return false;
+    std::fill(m_PrefixFirst.get(), m_PrefixFirst.get() + kPrefixCount, -1);
+    std::fill(m_PrefixLast.get(), m_PrefixLast.get() + kPrefixCount, -1);
+    for (int64_t i = 1; i <= m_OldSize; ++i) {
+        const int64_t start = m_Suffixes[i];
+        if (start + 2 > m_OldSize)
+            continue;
+        const size_t key = size_t(m_Old[start]) << 8 | m_Old[start + 1];
+        if (m_PrefixFirst[key] < 0)
+            m_PrefixFirst[key] = static_cast<int32_t>(i);
+        m_PrefixLast[key] = static_cast<int32_t>(i);
+    }
+    return true;
+}
 
 int64_t DiffScanner::search(int64_t scan, int64_t *position) const
 {
@@ -75,6 +103,15 @@ int64_t DiffScanner::search(int64_t scan, int64_t *position) const
     const int64_t textLength = m_NewSize - scan;
     int64_t low = 0;
     int64_t high = m_OldSize;
+    // Suffixes sharing the first two bytes with the text hold the longest
+    // match whenever there are any; they form one run of the array.
+    if (textLength >= 2) {
+        const size_t key = size_t(text[0]) << 8 | text[1];
+        if (m_PrefixFirst[key] >= 0) {
+            low = m_PrefixFirst[key];
+            high = m_PrefixLast[key];
+        }
+    }
     while (high - low >= 2) {
         const int64_t middle = low + (high - low) / 2;
         const int64_t start = m_Suffixes[middle];
@@ -260,6 +297,10 @@ bool CreateBinaryDiff(ByteReader *oldImage, ByteReader *newImage, ByteWriter *ou
         }
         suffixes[0] = static_cast<int32_t>(oldSize);
         DiffScanner scanner(oldBytes.start(), oldSize, newBytes.start(), newSize, suffixes.get());
+        if (!scanner.indexPrefixes()) {
+            LogError("unable to allocate suffix array");
+            return false;
+        }
         if (!scanner.run(&control, &diff, &extra))
             return false;
     }
