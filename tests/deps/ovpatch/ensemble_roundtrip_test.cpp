@@ -13,9 +13,12 @@ using namespace ovpatch;
 
 namespace {
 
+// A name without a directory is one of the ensemble fixtures; the PE and
+// Mach-O pairs are shared with the disassemblers' tests.
 Bytes readFixture(const std::string &name)
 {
-    std::ifstream in(std::string(OV3_TEST_DATA_DIR) + "/ovpatch/ensemble/" + name, std::ios::binary);
+    const std::string path = name.find('/') == std::string::npos ? "ovpatch/ensemble/" + name : name;
+    std::ifstream in(std::string(OV3_TEST_DATA_DIR) + "/" + path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
@@ -83,6 +86,10 @@ const PairCase kPairs[] = {
     {"ElfX64", "sample_x64_v1.so", "sample_x64_v2.so", EXE_ELF_64_X64},
     {"ElfX86", "sample_x86_v1.so", "sample_x86_v2.so", EXE_ELF_32_X86},
     {"ElfArm", "sample_arm_v1.so", "sample_arm_v2.so", EXE_ELF_32_ARM},
+    {"Pe32", "pe/fixture_x86_v1.exe", "pe/fixture_x86_v2.exe", EXE_WIN_32_X86},
+    {"Pe32Plus", "pe/fixture_x64_v1.exe", "pe/fixture_x64_v2.exe", EXE_WIN_32_X64},
+    {"MachoX64", "macho/linked_x64_v1", "macho/linked_x64_v2", EXE_MACHO_X64},
+    {"MachoX86", "macho/gen_x86_v1", "macho/gen_x86_v2", EXE_MACHO_X86},
 };
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, EnsembleRoundTrip, ::testing::ValuesIn(kPairs),
@@ -164,6 +171,14 @@ TEST(ExecutableElements, UniversalFileSlices)
     Bytes broken = universal(x86, arm);
     broken[8 + 12] = 0x7F;
     EXPECT_TRUE(FindExecutableElements(broken.data(), broken.size()).empty());
+
+    // A universal Mach-O file of real slices.
+    const Bytes fat = readFixture("macho/universal");
+    const auto slices = FindExecutableElements(fat.data(), fat.size());
+    ASSERT_EQ(slices.size(), 2u);
+    EXPECT_NE(slices[0].type, slices[1].type);
+    for (const auto &slice : slices)
+        EXPECT_TRUE(slice.type == EXE_MACHO_X86 || slice.type == EXE_MACHO_X64);
 
     // Under a page the magic is not looked at: the lone object is found.
     EXPECT_EQ(FindExecutableElements(arm.data(), arm.size()).size(), 1u);
