@@ -1,0 +1,3 @@
+#include "asyncfunc.h"
+
+ASyncFunc::ASyncFunc() : QObject(nullptr) {}

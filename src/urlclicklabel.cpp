@@ -1,0 +1,11 @@
+#include "urlclicklabel.h"
+
+#include <QDesktopServices>
+#include <QUrl>
+
+UrlClickLabel::UrlClickLabel(QWidget *parent) : QLabel(parent) {}
+
+void UrlClickLabel::mousePressEvent(QMouseEvent *)
+{
+    QDesktopServices::openUrl(QUrl(m_Url));
+}
