@@ -1,3 +1,4 @@
+#include "protobufhelper.h"
 #include "singleinstancechecker.h"
 #include "updateengine.h"
 #include "updatelog.h"
@@ -38,6 +39,7 @@ int main(int argc, char **argv)
     // The generated message code needs runtime 3.0.0 or newer; the header
     // version handed over is the one this build was compiled against.
     google::protobuf::internal::VerifyVersion(GOOGLE_PROTOBUF_VERSION, 3000000, __FILE__);
+    registerUpdateVersionsMetaType();
 
     if (!UpdateLog::exists())
         UpdateLog::instance();

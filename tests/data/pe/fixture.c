@@ -17,6 +17,18 @@
 
 typedef int (*op_fn)(int, int);
 
+#if VERSION >= 2
+/* New code ahead of everything else, so that every function after it moves
+ * and every call displacement across it changes. */
+__attribute__((noinline)) int fixture_checksum(const char *text)
+{
+    unsigned sum = 0;
+    for (; *text; ++text)
+        sum = (sum << 5) + sum + (unsigned char)*text;
+    return (int)(sum % 9973u);
+}
+#endif
+
 static int op_add(int a, int b) { return a + b; }
 static int op_sub(int a, int b) { return a - b; }
 static int op_mul(int a, int b) { return a * b; }
@@ -63,6 +75,9 @@ int main(int argc, char **argv)
 {
     (void)argv;
     printf("fixture %d: %d %s\n", VERSION, fixture_run(argc), fixture_name((unsigned)argc));
+#if VERSION >= 2
+    printf("%d\n", fixture_checksum(fixture_name(3)));
+#endif
     return 0;
 }
 #endif

@@ -399,6 +399,9 @@ TEST(DisassemblerMachoTest, TruncatedAndCorruptedFilesFailCleanly)
         exetest::abuse(exetest::readFixture(file), seed++);
     exetest::abuse(MachoImage(false).build(), seed++);
     exetest::abuse(MachoImage(true).build(), seed++);
+    // Header and every load command of the small images.
+    exetest::sweepHeaderWords(MachoImage(false).build(), 0, 0x1A0);
+    exetest::sweepHeaderWords(MachoImage(true).build(), 0, 0x1A0);
     const Bytes fat = exetest::readFixture("macho/universal");
     exetest::Xorshift random(seed);
     std::vector<MachoSlice> slices;

@@ -417,4 +417,10 @@ TEST(DisassemblerWin32Test, TruncatedAndCorruptedFilesFailCleanly)
         exetest::abuse(exetest::readFixture(file), seed++);
     exetest::abuse(buildPe(smallImage(false)), seed++);
     exetest::abuse(buildPe(smallImage(true)), seed++);
+    // Headers, section table and the relocation block of the small images.
+    for (bool plus : {false, true}) {
+        const Bytes image = buildPe(smallImage(plus));
+        exetest::sweepHeaderWords(image, 0, 0x200);
+        exetest::sweepHeaderWords(image, 0x800, 0x820);
+    }
 }

@@ -102,24 +102,43 @@ private:
 // Feeds truncated and corrupted copies of data through detection and
 // disassembly. Nothing is expected of the result; the sanitizer build turns
 // any read outside the buffer into a failure.
+inline void exercise(const Bytes &bytes)
+{
+    using namespace ovpatch;
+    // An exact-size heap copy, so the sanitizer sees reads past the end.
+    std::unique_ptr<uint8_t[]> copy(new uint8_t[bytes.size() ? bytes.size() : 1]);
+    std::copy(bytes.begin(), bytes.end(), copy.get());
+    std::unique_ptr<DisassembledProgram> program;
+    if (ParseExecutable(copy.get(), bytes.size(), &program) == PS_OK) {
+        std::unique_ptr<EncodedProgram> encoded = program->EncodeProgram();
+        ByteWriter out;
+        if (encoded)
+            encoded->Assemble(&out);
+    }
+}
+
+// Sets every aligned 32-bit word of [from, to), one at a time, to values that
+// sit on the bounds a header check must get right.
+inline void sweepHeaderWords(const Bytes &data, size_t from, size_t to)
+{
+    const uint32_t size = static_cast<uint32_t>(data.size());
+    const uint32_t values[] = {0,          1,    7,        0x7FFFFFFF, 0x80000000,
+                               0xFFFFFFFF, size, size - 1, size - 4,   size + 1};
+    for (size_t at = from; at + 4 <= std::min(to, data.size()); at += 4) {
+        for (uint32_t v : values) {
+            Bytes bytes = data;
+            put32(&bytes, at, v);
+            exercise(bytes);
+        }
+    }
+}
+
 inline void abuse(const Bytes &data, uint32_t seed)
 {
     using namespace ovpatch;
-    auto exercise = [](const Bytes &bytes) {
-        // An exact-size heap copy, so the sanitizer sees reads past the end.
-        std::unique_ptr<uint8_t[]> copy(new uint8_t[bytes.size() ? bytes.size() : 1]);
-        std::copy(bytes.begin(), bytes.end(), copy.get());
-        std::unique_ptr<DisassembledProgram> program;
-        if (ParseExecutable(copy.get(), bytes.size(), &program) == PS_OK) {
-            std::unique_ptr<EncodedProgram> encoded = program->EncodeProgram();
-            ByteWriter out;
-            if (encoded)
-                encoded->Assemble(&out);
-        }
-    };
     const size_t step = data.size() / 61 + 1;
     for (size_t cut = 0; cut < data.size(); cut += step)
-        exercise(Bytes(data.begin(), data.begin() + static_cast<long>(cut)));
+        exetest::exercise(Bytes(data.begin(), data.begin() + static_cast<long>(cut)));
 
     Xorshift random(seed);
     for (int round = 0; round < 120; ++round) {
@@ -133,7 +152,7 @@ inline void abuse(const Bytes &data, uint32_t seed)
             const size_t at = random.next() % range;
             bytes[at] = static_cast<uint8_t>(random.next());
         }
-        exercise(bytes);
+        exetest::exercise(bytes);
     }
 }
 

@@ -1,6 +1,8 @@
 #include "disassembler_macho.h"
 
 #include <algorithm>
+#include <iterator>
+#include <utility>
 
 #include "disassembled_program.h"
 #include "enginelog.h"
@@ -238,16 +240,37 @@ uint32_t DisassemblerMacho::FileOffsetToRVA(uint64_t offset) const
 
 bool DisassemblerMacho::IsInSegment(uint32_t rva) const
 {
-    for (const SegmentRecord &segment : m_Segments) {
-        if (segment.vmaddr <= rva && rva < segment.vmaddr + segment.vmsize)
-            return true;
-    }
-    return false;
+    // The last merged range starting at or below rva is the only one that
+    // can hold it.
+    auto after = std::upper_bound(m_SegmentRanges.begin(), m_SegmentRanges.end(), rva,
+                                  [](uint32_t value, const std::pair<uint64_t, uint64_t> &range) {
+                                      return value < range.first;
+                                  });
+    return after != m_SegmentRanges.begin() && rva < std::prev(after)->second;
 }
 
 void DisassemblerMacho::ParseRel32Locations()
 {
     m_Rel32Locations.clear();
+    // Branch targets are checked against the union of the segments' virtual
+    // ranges, merged and sorted once so that each check is a binary search
+    // however many segments a file declares.
+    m_SegmentRanges.clear();
+    for (const SegmentRecord &segment : m_Segments) {
+        if (segment.vmsize != 0)
+            m_SegmentRanges.emplace_back(segment.vmaddr, segment.vmaddr + segment.vmsize);
+    }
+    std::sort(m_SegmentRanges.begin(), m_SegmentRanges.end());
+    size_t merged = 0;
+    for (size_t i = 0; i < m_SegmentRanges.size(); ++i) {
+        if (merged > 0 && m_SegmentRanges[i].first <= m_SegmentRanges[merged - 1].second)
+            m_SegmentRanges[merged - 1].second =
+                std::max(m_SegmentRanges[merged - 1].second, m_SegmentRanges[i].second);
+        else
+            m_SegmentRanges[merged++] = m_SegmentRanges[i];
+    }
+    m_SegmentRanges.resize(merged);
+
     const bool is64Bit = m_Kind == EXE_MACHO_X64;
     for (const CodeSectionRecord &section : m_CodeSections) {
         // CheckHeader placed every code section inside the file.
@@ -322,7 +345,7 @@ bool DisassemblerMacho::EmitFileRegion(DisassembledProgram *program, uint64_t st
     const uint32_t startRva = FileOffsetToRVA(startOffset);
     if (!program->EmitOrigin(startRva))
         return false;
-    auto rel32 = m_Rel32Locations.begin();
+    auto rel32 = std::lower_bound(m_Rel32Locations.begin(), m_Rel32Locations.end(), startRva);
     uint64_t p = startOffset;
     while (p < endOffset) {
         const uint32_t rva = startRva + static_cast<uint32_t>(p - startOffset);

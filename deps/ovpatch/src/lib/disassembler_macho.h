@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "disassembler.h"
@@ -69,6 +70,8 @@ private:
     std::vector<CodeSectionRecord> m_CodeSections;
     uint64_t m_LargestSegmentEnd = 0;
     std::vector<uint32_t> m_Rel32Locations;
+    // Merged, sorted [start, end) virtual ranges of the segments.
+    std::vector<std::pair<uint64_t, uint64_t>> m_SegmentRanges;
 };
 
 // One executable inside a universal Mach-O file.

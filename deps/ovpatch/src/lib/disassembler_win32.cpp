@@ -126,6 +126,16 @@ bool DisassemblerWin32::CheckHeader()
         m_Sections.push_back(section);
     }
     ShrinkLength(detectedLength);
+    // Sections with raw data in file order, ties in table order: both walks
+    // over the file take them from here.
+    m_RawOrder.clear();
+    for (size_t i = 0; i < m_Sections.size(); ++i) {
+        if (m_Sections[i].size_of_raw_data != 0)
+            m_RawOrder.push_back(static_cast<uint32_t>(i));
+    }
+    std::stable_sort(m_RawOrder.begin(), m_RawOrder.end(), [this](uint32_t a, uint32_t b) {
+        return m_Sections[a].pointer_to_raw_data < m_Sections[b].pointer_to_raw_data;
+    });
 
     if (!m_Accepts64Bit && m_Is64Bit)
         return Bad("64 bit executables are not supported by this disassembler");
@@ -190,17 +200,12 @@ uint32_t DisassemblerWin32::FileOffsetToRVA(uint64_t offset) const
     return 0;
 }
 
-int DisassemblerWin32::NextSectionAt(uint64_t offset) const
+int DisassemblerWin32::NextSectionAt(uint64_t offset, size_t *cursor) const
 {
-    int best = -1;
-    for (size_t i = 0; i < m_Sections.size(); ++i) {
-        const Section &section = m_Sections[i];
-        if (section.size_of_raw_data == 0 || section.pointer_to_raw_data < offset)
-            continue;
-        if (best < 0 || section.pointer_to_raw_data < m_Sections[best].pointer_to_raw_data)
-            best = static_cast<int>(i);
-    }
-    return best;
+    while (*cursor < m_RawOrder.size() &&
+           m_Sections[m_RawOrder[*cursor]].pointer_to_raw_data < offset)
+        ++*cursor;
+    return *cursor < m_RawOrder.size() ? static_cast<int>(m_RawOrder[*cursor]) : -1;
 }
 
 bool DisassemblerWin32::ParseBaseRelocations()
@@ -254,7 +259,8 @@ void DisassemblerWin32::ParseRel32Locations()
 {
     m_Rel32Locations.clear();
     uint64_t offset = 0;
-    for (int i = NextSectionAt(offset); i >= 0; i = NextSectionAt(offset)) {
+    size_t cursor = 0;
+    for (int i = NextSectionAt(offset, &cursor); i >= 0; i = NextSectionAt(offset, &cursor)) {
         const Section &section = m_Sections[i];
         if (IsTextSection(section.name))
             ParseRel32InSection(section);
@@ -274,7 +280,10 @@ void DisassemblerWin32::ParseRel32InSection(const Section &section)
     const uint32_t relocsRva = m_BaseRelocationTable.rva;
     const uint32_t relocsSize = m_BaseRelocationTable.size;
 
-    auto abs32 = m_Abs32Locations.begin();
+    // No candidate field in this section lies below startRva + 1, so absolute
+    // fields below startRva - 2 can never overlap one.
+    auto abs32 = std::lower_bound(m_Abs32Locations.begin(), m_Abs32Locations.end(),
+                                  startRva > 2 ? startRva - 2 : 0);
     const uint8_t *p = sectionStart;
     while (p < sectionEnd) {
         const uint32_t rva = startRva + static_cast<uint32_t>(p - sectionStart);
@@ -344,8 +353,9 @@ bool DisassemblerWin32::BuildProgram(DisassembledProgram *program)
     ParseRel32Locations();
 
     uint64_t offset = 0;
+    size_t cursor = 0;
     while (offset < length()) {
-        const int i = NextSectionAt(offset);
+        const int i = NextSectionAt(offset, &cursor);
         if (i < 0)
             break;
         const Section &section = m_Sections[i];
@@ -371,8 +381,8 @@ bool DisassemblerWin32::EmitFileRegion(DisassembledProgram *program, uint64_t st
     if (!program->EmitOrigin(startRva))
         return false;
 
-    auto abs32 = m_Abs32Locations.begin();
-    auto rel32 = m_Rel32Locations.begin();
+    auto abs32 = std::lower_bound(m_Abs32Locations.begin(), m_Abs32Locations.end(), startRva);
+    auto rel32 = std::lower_bound(m_Rel32Locations.begin(), m_Rel32Locations.end(), startRva);
     uint64_t p = startOffset;
     while (p < endOffset) {
         const uint32_t rva = startRva + static_cast<uint32_t>(p - startOffset);

@@ -61,8 +61,9 @@ private:
     // when none does.
     uint32_t FileOffsetToRVA(uint64_t offset) const;
     // Index of the section with raw data whose PointerToRawData is the
-    // smallest at or after offset (ties to the earlier entry), or -1.
-    int NextSectionAt(uint64_t offset) const;
+    // smallest at or after offset (ties to the earlier entry), or -1. cursor
+    // walks m_RawOrder; offsets passed with one cursor must not decrease.
+    int NextSectionAt(uint64_t offset, size_t *cursor) const;
     void ParseRel32InSection(const Section &section);
     bool EmitFileRegion(DisassembledProgram *program, uint64_t startOffset, uint64_t endOffset);
 
@@ -74,6 +75,7 @@ private:
     uint32_t m_NumberOfRvaAndSizes = 0;
     uint64_t m_OptionalHeaderOffset = 0;
     std::vector<Section> m_Sections;
+    std::vector<uint32_t> m_RawOrder;
     DataDirectory m_ExportTable;
     DataDirectory m_ImportTable;
     DataDirectory m_ResourceTable;
