@@ -1,13 +1,22 @@
 // ovpatch make OLD NEW PATCH: writes the ensemble patch that turns OLD into
-// NEW.
+// NEW. The written patch is applied to OLD once more before the command
+// succeeds, so a patch that would not reproduce NEW is never shipped.
+#include <cstring>
 #include <string>
 
 #include "command.h"
-#include "stderrlog.h"
+#include "ensemble.h"
 #include "ensemble_create.h"
+#include "stderrlog.h"
+#include "streams.h"
 
 namespace ovpatch_cli {
 namespace {
+
+std::string describe(ovpatch::PatchStatus status)
+{
+    return std::string(ovpatch::PatchStatusName(status)) + " (" + std::to_string(status) + ")";
+}
 
 int make(const Args &args)
 {
@@ -16,8 +25,19 @@ int make(const Args &args)
     const auto log = verboseLog();
     const ovpatch::PatchStatus status = ovpatch::CreateEnsemblePatchFile(args[0], args[1], args[2]);
     if (status != ovpatch::PS_OK)
-        return failure(std::string("make failed: ") + ovpatch::PatchStatusName(status) + " ("
-                       + std::to_string(status) + ")");
+        return failure("make failed: " + describe(status));
+
+    ovpatch::MappedFile old(args[0]);
+    ovpatch::MappedFile patch(args[2]);
+    ovpatch::MappedFile next(args[1]);
+    ovpatch::ByteWriter result;
+    const ovpatch::PatchStatus check =
+        ovpatch::ApplyEnsembleToMemory(old.data(), old.length(), patch.data(), patch.length(), &result);
+    if (check != ovpatch::PS_OK)
+        return failure("the written patch does not apply: " + describe(check));
+    if (result.length() != next.length()
+        || (next.length() && std::memcmp(result.data(), next.data(), next.length()) != 0))
+        return failure("the written patch does not reproduce " + args[1]);
     return 0;
 }
 

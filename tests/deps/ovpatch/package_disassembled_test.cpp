@@ -27,7 +27,8 @@ std::string scratch(const std::string &name)
 
 std::string fixture(const std::string &name)
 {
-    return std::string(OV3_TEST_DATA_DIR) + "/ovpatch/ensemble/" + name;
+    const std::string path = name.find('/') == std::string::npos ? "ovpatch/ensemble/" + name : name;
+    return std::string(OV3_TEST_DATA_DIR) + "/" + path;
 }
 
 // The directive and the decoded payload group of a package.
@@ -43,13 +44,19 @@ uint32_t directiveOf(const Bytes &package, ReaderGroup *group = nullptr, ByteWri
     return directive;
 }
 
-class DisassembledPackage : public ::testing::TestWithParam<const char *>
+struct PackCase
+{
+    const char *file;
+    size_t programs;
+};
+
+class DisassembledPackage : public ::testing::TestWithParam<PackCase>
 {
 };
 
 TEST_P(DisassembledPackage, UnpacksToTheSameBytesAsPlain)
 {
-    const std::string input = fixture(GetParam());
+    const std::string input = fixture(GetParam().file);
     const std::string plain = scratch("plain");
     const std::string disassembled = scratch("disassembled");
     const std::string output = scratch("output");
@@ -60,8 +67,8 @@ TEST_P(DisassembledPackage, UnpacksToTheSameBytesAsPlain)
     ByteWriter payload;
     EXPECT_EQ(directiveOf(readFile(plain)), 1u);
     EXPECT_EQ(directiveOf(readFile(disassembled), &group, &payload), 2u);
-    // One program and the diff.
-    EXPECT_EQ(group.count(), 2u);
+    // The programs and the diff.
+    EXPECT_EQ(group.count(), GetParam().programs + 1);
 
     ASSERT_TRUE(UnpackPackage(plain, output));
     EXPECT_EQ(readFile(output), readFile(input));
@@ -73,7 +80,9 @@ TEST_P(DisassembledPackage, UnpacksToTheSameBytesAsPlain)
 }
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, DisassembledPackage,
-                         ::testing::Values("sample_x64_v2.so", "sample_x86_v2.so", "sample_arm_v2.so"));
+                         ::testing::Values(PackCase{"sample_x64_v2.so", 1}, PackCase{"sample_x86_v2.so", 1},
+                                           PackCase{"sample_arm_v2.so", 1}, PackCase{"pe/fixture_x86_v2.exe", 1},
+                                           PackCase{"pe/fixture_x64_v2.exe", 1}, PackCase{"macho/universal", 2}));
 
 TEST(DisassembledPackageFallback, FileWithoutExecutableIsPackedPlain)
 {

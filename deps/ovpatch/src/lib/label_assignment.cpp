@@ -288,7 +288,7 @@ void AddKeys(const std::vector<Keyed> &keys, KeyMap *map)
 // then reach references in code that changed around them.
 constexpr size_t kWideContext = 24;
 constexpr size_t kNarrowContext = 8;
-constexpr size_t kContentWidth = 16;
+constexpr size_t kContentWidth = 32;
 
 std::vector<Keyed> Fingerprints(const TokenView &view, const std::vector<Reference> &references,
                                 const std::vector<Reference> &targets, bool wide)
