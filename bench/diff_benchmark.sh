@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Compares the engine's binary diff (ovpatch diff --method 2 / apply-diff)
 # with bsdiff/bspatch on a real pair of shared libraries: libcrypto.so.3 from
-# two Debian libssl3 packages. Downloads and results stay in bench/work/.
+# two Debian libssl3 packages. Downloads go to bench/work/ (git-ignored).
 #
 #   bench/diff_benchmark.sh            # RUNS=5 runs of each tool, medians
 #   RUNS=3 OLD_VERSION=... NEW_VERSION=... bench/diff_benchmark.sh
 #
 # Needs build/bin/ovpatch (./build.sh build) and the bsdiff package; prints a
-# Markdown table for BENCHMARKS.md.
+# Markdown table for BENCHMARKS.md. The downloaded packages are kept in
+# bench/work/ for the next run, everything else is removed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -72,11 +73,15 @@ for _ in $(seq "$RUNS"); do
 done
 cmp "$NEW" "$WORK/ov.new"
 cmp "$NEW" "$WORK/bs.new"
+OV_SIZE=$(stat -c %s "$WORK/ov.diff")
+BS_SIZE=$(stat -c %s "$WORK/bs.patch")
+# The downloaded packages stay for the next run; the outputs go.
+rm -f "$WORK/ov.diff" "$WORK/ov.new" "$WORK/bs.patch" "$WORK/bs.new" "$WORK/time.txt"
 
 size() { stat -c %s "$1"; }
 echo "Pair: libcrypto.so.3 of libssl3 $OLD_VERSION ($(size "$OLD") bytes) -> $NEW_VERSION ($(size "$NEW") bytes); $RUNS runs, medians; both results verified with cmp."
 echo
 echo "| Tool | Diff size (bytes) | Create wall (s) | Create CPU (s) | Create peak RSS (KiB) | Apply wall (s) | Apply CPU (s) | Apply peak RSS (KiB) |"
 echo "|---|---|---|---|---|---|---|---|"
-echo "| ovpatch diff --method 2 | $(size "$WORK/ov.diff") | $(median ov_create 1) | $(median ov_create 2) | $(median ov_create 3) | $(median ov_apply 1) | $(median ov_apply 2) | $(median ov_apply 3) |"
-echo "| bsdiff / bspatch | $(size "$WORK/bs.patch") | $(median bs_create 1) | $(median bs_create 2) | $(median bs_create 3) | $(median bs_apply 1) | $(median bs_apply 2) | $(median bs_apply 3) |"
+echo "| ovpatch diff --method 2 | $OV_SIZE | $(median ov_create 1) | $(median ov_create 2) | $(median ov_create 3) | $(median ov_apply 1) | $(median ov_apply 2) | $(median ov_apply 3) |"
+echo "| bsdiff / bspatch | $BS_SIZE | $(median bs_create 1) | $(median bs_create 2) | $(median bs_create 3) | $(median bs_apply 1) | $(median bs_apply 2) | $(median bs_apply 3) |"

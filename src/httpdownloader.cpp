@@ -1,10 +1,22 @@
 #include "httpdownloader.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 
-HTTPDownloader::HTTPDownloader(const QNetworkRequest &request) : request(request) {}
+HTTPDownloader::HTTPDownloader(const QNetworkRequest &request) : request(request)
+{
+    // A query that never answers must not outlive the application: a thread
+    // still running its network access manager while the process tears down
+    // its globals can crash the exit. Ending the loop lets run() clean up.
+    if (QCoreApplication *app = QCoreApplication::instance()) {
+        connect(app, &QCoreApplication::aboutToQuit, this, [this] {
+            quit();
+            wait();
+        });
+    }
+}
 
 HTTPDownloader::~HTTPDownloader()
 {

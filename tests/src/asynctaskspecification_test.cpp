@@ -88,6 +88,12 @@ TEST(ASyncTaskTest, BodyRunsOnThePoolAndReportsInOrderBeforeItsResult)
         },
         0.2);
     QStringList journal;
+    // Everything reaches the task on the GUI thread.
+    int offThread = 0;
+    auto noteThread = [&] { offThread += QThread::currentThread() != qApp->thread(); };
+    QObject::connect(&task, &TaskSpecification::message, noteThread);
+    QObject::connect(&task, &TaskSpecification::updateProgress, noteThread);
+    QObject::connect(&task, &TaskSpecification::finished, noteThread);
     QObject::connect(&task, &TaskSpecification::message,
                      [&](const QString &m) { journal.append("message " + m); });
     QObject::connect(&task, &TaskSpecification::error,
@@ -102,6 +108,7 @@ TEST(ASyncTaskTest, BodyRunsOnThePoolAndReportsInOrderBeforeItsResult)
 
     EXPECT_EQ(task.m_TaskState, TaskSpecification::FINISHED);
     EXPECT_NE(trace.thread.load(), QThread::currentThread());
+    EXPECT_EQ(offThread, 0);
     QThreadPool::globalInstance()->waitForDone();
     EXPECT_TRUE(trace.deleted) << "the runner deletes the body";
     EXPECT_EQ(journal, (QStringList{"message first", "progress 0.1", "error trouble",

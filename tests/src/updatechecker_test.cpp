@@ -5,8 +5,10 @@
 
 #include "UpdateMessage.pb.h"
 
+#include <QPointer>
 #include <QSignalSpy>
 #include <QTcpServer>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -172,6 +174,32 @@ INSTANTIATE_TEST_SUITE_P(
                       return QString("http://127.0.0.1:%1%2").arg(closedPort()).arg(VersionPath);
                   }}),
     [](const ::testing::TestParamInfo<QueryCase> &info) { return std::string(info.param.name); });
+
+// The version query has no timeout; closing the application while it hangs
+// must still wind its thread down before main returns.
+TEST(HTTPDownloader, StalledQueryEndsWithTheApplication)
+{
+    LoopbackHttpServer server;
+    ASSERT_TRUE(server.start());
+    server.serveStall("/stall");
+    QObjectTracker tracker;
+    QPointer<HTTPDownloader> downloader = new HTTPDownloader(QNetworkRequest(server.url("/stall")));
+    QSignalSpy spy(downloader.data(), SIGNAL(download_available(QByteArray)));
+    downloader->start();
+    QTimer::singleShot(300, [] { QCoreApplication::quit(); });
+    QCoreApplication::exec();
+
+    EXPECT_EQ(1, server.requestCount("/stall"));
+    // The thread ended and deleted its manager before exec() returned, and
+    // the application's last clean-up deleted the downloader.
+    EXPECT_EQ(0, tracker.aliveCount("QNetworkAccessManager"));
+    EXPECT_TRUE(downloader.isNull());
+    EXPECT_EQ(0, spy.count());
+    if (downloader) {
+        downloader->quit();
+        delete downloader.data();
+    }
+}
 
 TEST(HTTPDownloader, HandsBackTheBodyOrNothing)
 {

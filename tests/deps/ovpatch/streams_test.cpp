@@ -192,6 +192,20 @@ TEST(ByteWriter, FailedWriterKeepsFailingUntilReleased)
     EXPECT_EQ(other.data(), nullptr);
 }
 
+TEST(ByteWriter, AppendingOwnBytesSurvivesGrowth)
+{
+    ByteWriter writer;
+    const Bytes start = pseudoRandomBytes(256, 4);
+    ASSERT_TRUE(writer.Write(start.data(), start.size()));
+    ASSERT_EQ(writer.capacity(), 256u);
+    ASSERT_TRUE(writer.Write(writer.data(), 256)); // forces a new buffer
+    Bytes doubled = start;
+    doubled.insert(doubled.end(), start.begin(), start.end());
+    EXPECT_EQ(toBytes(writer), doubled);
+    EXPECT_FALSE(writer.AppendAndRelease(&writer));
+    EXPECT_EQ(writer.length(), 512u);
+}
+
 TEST(ByteWriter, LengthOverflowFailsWithoutTouchingBuffer)
 {
     ByteWriter writer;
@@ -341,6 +355,49 @@ TEST(StreamGroup, ReadGroupRejectsBadNestedHeadersWithoutMoving)
     ReaderGroup small, out;
     ASSERT_TRUE(small.Parse(outerImage.data(), outerImage.size()));
     EXPECT_FALSE(small.ReadGroup(&out));
+}
+
+// Every truncation and every single-bit flip of a valid image with nested
+// groups either fails or yields streams that stay inside the image.
+TEST(StreamGroup, DamagedImagesStayInBounds)
+{
+    WriterGroup outer;
+    for (int element = 0; element < 2; ++element) {
+        WriterGroup inner;
+        for (size_t i = 0; i < 4; ++i)
+            ASSERT_TRUE(inner.stream(i)->Write("stream-bytes", 3 + i + element));
+        ASSERT_TRUE(outer.WriteGroup(&inner));
+    }
+    ByteWriter image;
+    ASSERT_TRUE(outer.WriteImage(&image));
+    const Bytes valid = toBytes(image);
+
+    const auto check = [](const Bytes &bytes) {
+        ReaderGroup group;
+        if (!group.Parse(bytes.data(), bytes.size()))
+            return;
+        ReaderGroup nested;
+        while (group.ReadGroup(&nested)) {
+            for (size_t i = 0; i < 10; ++i) {
+                const ByteReader *s = nested.stream(i);
+                if (s->length() == 0)
+                    continue;
+                EXPECT_GE(s->start(), bytes.data());
+                EXPECT_LE(s->end(), bytes.data() + bytes.size());
+            }
+        }
+    };
+    for (size_t n = 0; n < valid.size(); ++n) {
+        ReaderGroup group;
+        EXPECT_FALSE(group.Parse(valid.data(), n)) << n;
+    }
+    for (size_t i = 0; i < valid.size(); ++i) {
+        for (int bit = 0; bit < 8; ++bit) {
+            Bytes flipped = valid;
+            flipped[i] ^= static_cast<uint8_t>(1u << bit);
+            check(flipped);
+        }
+    }
 }
 
 TEST(Checksum32, IsCrcRegisterWithoutFinalInversion)

@@ -187,12 +187,18 @@ bool ByteWriter::Write(const void *bytes, size_t n)
     if (n == 0)
         return true;
     if (m_Capacity - m_Length < n) {
+        // Bytes taken from this writer's own buffer must survive the move.
+        const uint8_t *source = static_cast<const uint8_t *>(bytes);
+        const bool own = m_Data != nullptr && source >= m_Data && source < m_Data + m_Length;
+        const size_t ownOffset = own ? static_cast<size_t>(source - m_Data) : 0;
         const uint64_t needed = m_Length + n;
         uint64_t grown = m_Capacity == 0 ? kMinCapacity : m_Capacity;
         while (grown < needed)
             grown = grown > UINT64_MAX / 2 ? UINT64_MAX : grown * 2;
         if (!reallocate(std::max(kMinCapacity, grown)))
             return false;
+        if (own)
+            bytes = m_Data + ownOffset;
     }
     copyBytes(m_Data + m_Length, bytes, n);
     m_Length += n;
@@ -238,6 +244,8 @@ bool ByteWriter::WriteVarSize(uint64_t value)
 
 bool ByteWriter::AppendAndRelease(ByteWriter *other)
 {
+    if (other == this)
+        return false;
     if (!Write(other->m_Data, static_cast<size_t>(other->m_Length)))
         return false;
     other->Release();
