@@ -172,6 +172,24 @@
     </message>
 </context>
 <context>
+    <name>IniDownloadTaskSpecification</name>
+    <message>
+        <source>Download / check product ini</source>
+        <translation>Produkt-INI herunterladen / prüfen</translation>
+    </message>
+    <message>
+        <source>Could not verify the product ini file. Aborting</source>
+        <translation>Die Produkt-INI-Datei konnte nicht verifiziert werden. Abbruch</translation>
+    </message>
+</context>
+<context>
+    <name>MainTaskSpecification</name>
+    <message>
+        <source>Starting update process for </source>
+        <translation>Starte die Aktualisierung für </translation>
+    </message>
+</context>
+<context>
     <name>MainWindow</name>
     <message>
         <source>Orvane 3 Client Update</source>

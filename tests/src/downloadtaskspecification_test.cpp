@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <memory>
 
 using plantest::waitUntil;
@@ -115,6 +117,12 @@ struct FaultCase
     FaultyFileServer::Fault fault;
     const char *message; // expected failure text, or null for Qt's own error text
 };
+
+// Names the case in test output instead of dumping its bytes.
+void PrintTo(const FaultCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 class DownloadFault : public Download, public ::testing::WithParamInterface<FaultCase>
 {

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 using plantest::sha512Hex;
 
 namespace {
@@ -111,6 +113,12 @@ struct DecisionCase
     const char *expectDownload; // name of the one expected download, or null
     const char *expectPatchName;
 };
+
+// Names the case in test output instead of dumping its bytes.
+void PrintTo(const DecisionCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 class Decision : public Compile, public ::testing::WithParamInterface<DecisionCase>
 {
@@ -362,6 +370,12 @@ struct HostileCase
     const char *ini;
     const char *offending;
 };
+
+// Names the case in test output instead of dumping its bytes.
+void PrintTo(const HostileCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 class HostilePath : public Compile, public ::testing::WithParamInterface<HostileCase>
 {
