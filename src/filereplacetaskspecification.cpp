@@ -69,13 +69,18 @@ void FileReplaceTaskSpecification::makeSubtasksAndStart()
     // two renames, so it goes back first.
     const QString staging = stagingPath(dst);
     const QString backup = backupPath(dst);
-    if (QFile::exists(staging))
-        qDebug() << "Remove stale" << staging << QFile::remove(staging);
+    if (QFile::exists(staging)) {
+        const bool removed = QFile::remove(staging);
+        qDebug() << "Remove stale" << staging << removed;
+    }
     if (QFile::exists(backup)) {
-        if (QFileInfo::exists(dst))
-            qDebug() << "Remove stale" << backup << QFile::remove(backup);
-        else
-            qDebug() << "Restore" << backup << QFile::rename(backup, dst);
+        if (QFileInfo::exists(dst)) {
+            const bool removed = QFile::remove(backup);
+            qDebug() << "Remove stale" << backup << removed;
+        } else {
+            const bool restored = QFile::rename(backup, dst);
+            qDebug() << "Restore" << backup << restored;
+        }
     }
 
     if (m_Entry.targetName.isEmpty()) {
@@ -84,12 +89,15 @@ void FileReplaceTaskSpecification::makeSubtasksAndStart()
         if (hasPatch) {
             qDebug() << "HAS PATCH" << m_Entry.patchName;
             const QString old = m_Config->m_TempDir + "/" + rel + "_old";
-            qDebug() << "Remove" << old << QFile::remove(old);
+            const bool removed = QFile::remove(old);
+            qDebug() << "Remove" << old << removed;
             const QString oldDir = QFileInfo(old).absolutePath();
             const bool oldDirExists = QFileInfo::exists(oldDir);
             qDebug() << "tempOldAbsPath" << oldDir << oldDirExists;
-            if (!oldDirExists)
-                qDebug() << "Created" << oldDir << QDir().mkpath(oldDir);
+            if (!oldDirExists) {
+                const bool created = QDir().mkpath(oldDir);
+                qDebug() << "Created" << oldDir << created;
+            }
             const bool copied = QFile::copy(dst, old);
             qDebug() << "Copy" << dst << "->" << old << copied;
             emit message(tr("Patching %1").arg(rel));
