@@ -15,8 +15,7 @@ using namespace ovpatch;
 
 namespace {
 
-template <typename T>
-std::vector<T> toVector(const NoThrowVector<T> &v)
+template <typename T> std::vector<T> toVector(const NoThrowVector<T> &v)
 {
     return std::vector<T>(v.begin(), v.end());
 }
@@ -137,14 +136,14 @@ TEST(EncodedProgram, SavesEveryTableInItsStream)
     WriterGroup streams;
     ASSERT_EQ(WriteEncodedProgram(*encoded, &streams), PS_OK);
     const std::vector<Bytes> expected = {
-        {0x80, 0x08, 0x01, 0x80, 0x20},             // image base 0x400, origins [0x1000]
-        {0x05, 0x00, 0x01, 0x03, 0x04, 0x03},       // ops
-        {0x03, 0x90, 0x91, 0x92},                   // copy bytes
-        {0x01, 0x00},                               // abs32_ix
-        {0x02, 0x02, 0x00},                         // rel32_ix
-        {0x01, 0x80, 0x40},                         // abs32_rvas [0x2000]
-        {0x03, 0x80, 0x20, 0x00, 0x80, 0x10},       // rel32_rvas deltas
-        {0x01, 0x03},                               // copy_counts
+        {0x80, 0x08, 0x01, 0x80, 0x20},       // image base 0x400, origins [0x1000]
+        {0x05, 0x00, 0x01, 0x03, 0x04, 0x03}, // ops
+        {0x03, 0x90, 0x91, 0x92},             // copy bytes
+        {0x01, 0x00},                         // abs32_ix
+        {0x02, 0x02, 0x00},                   // rel32_ix
+        {0x01, 0x80, 0x40},                   // abs32_rvas [0x2000]
+        {0x03, 0x80, 0x20, 0x00, 0x80, 0x10}, // rel32_rvas deltas
+        {0x01, 0x03},                         // copy_counts
         {},
         {},
     };
@@ -161,8 +160,8 @@ TEST(EncodedProgram, SavesEveryTableInItsStream)
 
     // 90 91 92, rel32 at 0x1003 to 0x1800, abs32 0x2000 + base, rel32 at
     // 0x100B to 0x1000.
-    EXPECT_EQ(assemble(*loaded), (Bytes{0x90, 0x91, 0x92, 0xF9, 0x07, 0x00, 0x00, 0x00, 0x24,
-                                        0x00, 0x00, 0xF1, 0xFF, 0xFF, 0xFF}));
+    EXPECT_EQ(assemble(*loaded), (Bytes{0x90, 0x91, 0x92, 0xF9, 0x07, 0x00, 0x00, 0x00, 0x24, 0x00,
+                                        0x00, 0xF1, 0xFF, 0xFF, 0xFF}));
     EXPECT_EQ(toVector(loaded->abs32_relocs()), std::vector<uint32_t>{0x1007});
 }
 
@@ -190,8 +189,7 @@ TEST(EncodedProgram, LoadChecksStreamsUpToEight)
         ReaderGroup group;
         ASSERT_TRUE(group.Parse(image.data(), image.length()));
         std::unique_ptr<EncodedProgram> loaded;
-        EXPECT_EQ(ReadEncodedProgram(&group, &loaded),
-                  stray == 8 ? PS_BAD_ENCODED_PROGRAM : PS_OK)
+        EXPECT_EQ(ReadEncodedProgram(&group, &loaded), stray == 8 ? PS_BAD_ENCODED_PROGRAM : PS_OK)
             << "stray byte in stream " << stray;
     }
 }
@@ -242,8 +240,8 @@ TEST(EncodedProgram, ElfRelocationsSortAllButTheLast)
 {
     const Bytes out =
         relocationTable(EXE_ELF_32_ARM, INSN_MAKE_ELF_ARM_RELOCS, 0, {0x30, 0x10, 0x20});
-    const Bytes table = {0x10, 0, 0, 0, 23, 0, 0, 0, 0x30, 0, 0, 0, 23, 0, 0, 0,
-                         0x20, 0, 0, 0, 23, 0, 0, 0};
+    const Bytes table = {0x10, 0, 0, 0, 23,   0, 0, 0, 0x30, 0, 0, 0,
+                         23,   0, 0, 0, 0x20, 0, 0, 0, 23,   0, 0, 0};
     const Bytes fields = {0, 0x40, 0, 0, 0, 0x40, 0, 0, 0, 0x40, 0, 0};
     Bytes expected = table;
     expected.insert(expected.end(), fields.begin(), fields.end());
@@ -258,9 +256,9 @@ TEST(EncodedProgram, PeRelocationsFormPageBlocks)
 {
     const Bytes out =
         relocationTable(EXE_WIN_32_X86, INSN_MAKE_PE_RELOCS, 0x400000, {0x1004, 0x2008});
-    const Bytes expected = {0x00, 0x10, 0, 0, 0x0C, 0, 0, 0, 0x04, 0x30, 0, 0,
-                            0x00, 0x20, 0, 0, 0x0C, 0, 0, 0, 0x08, 0x30, 0, 0,
-                            0x00, 0x40, 0x40, 0, 0x00, 0x40, 0x40, 0};
+    const Bytes expected = {0x00, 0x10, 0,    0,    0x0C, 0,    0,    0,    0x04, 0x30, 0,
+                            0,    0x00, 0x20, 0,    0,    0x0C, 0,    0,    0,    0x08, 0x30,
+                            0,    0,    0x00, 0x40, 0x40, 0,    0x00, 0x40, 0x40, 0};
     EXPECT_EQ(out, expected);
 
     // Two entries on one page need no padding; 64-bit images use type 10.
@@ -317,8 +315,7 @@ INSTANTIATE_TEST_SUITE_P(
                             e->AddCopy(kByte, 2);
                             e->AddOp(OP_COPY_ONE);
                         }},
-        AssembleFailure{"pooled bytes left over",
-                        [](EncodedProgram *e) {
+        AssembleFailure{"pooled bytes left over", [](EncodedProgram *e) {
                             e->AddCopy(kByte, 1);
                             e->AddCopy(kByte, 1);
                             e->AddOp(OP_MAKE_ELF_RELOCS);
@@ -428,20 +425,20 @@ TEST_P(ArmBranchCoding, DecodesAndEncodesBack)
 
 INSTANTIATE_TEST_SUITE_P(
     Table, ArmBranchCoding,
-    ::testing::Values(ArmCase{ARM_B8, 0xD0FE, 0x100, 0x10D0, 0},         // beq to itself
-                      ArmCase{ARM_B8, 0xD17F, 0x100, 0x10D1, 0x102},     // bne forward
-                      ArmCase{ARM_B11, 0xE7FE, 0x100, 0x201C, 0},        // b to itself
-                      ArmCase{ARM_B11, 0xE400, 0x100, 0x201C, 0xFFFFF804}, // b backwards
-                      ArmCase{ARM_B24, 0xEBFFFFFE, 0x1234, 0x30EB, 0},   // bl to itself
-                      ArmCase{ARM_B24, 0x0A000010, 0, 0x300A, 0x48},     // beq forward
-                      ArmCase{ARM_BL25, 0xF7FFFFFE, 0x100, 0x44F7, 0},   // bl to itself
+    ::testing::Values(ArmCase{ARM_B8, 0xD0FE, 0x100, 0x10D0, 0},                // beq to itself
+                      ArmCase{ARM_B8, 0xD17F, 0x100, 0x10D1, 0x102},            // bne forward
+                      ArmCase{ARM_B11, 0xE7FE, 0x100, 0x201C, 0},               // b to itself
+                      ArmCase{ARM_B11, 0xE400, 0x100, 0x201C, 0xFFFFF804},      // b backwards
+                      ArmCase{ARM_B24, 0xEBFFFFFE, 0x1234, 0x30EB, 0},          // bl to itself
+                      ArmCase{ARM_B24, 0x0A000010, 0, 0x300A, 0x48},            // beq forward
+                      ArmCase{ARM_BL25, 0xF7FFFFFE, 0x100, 0x44F7, 0},          // bl to itself
                       ArmCase{ARM_BL25, 0xF7FFEFFE, 0x102, 0x42F6, 0xFFFFFFFE}, // blx, odd halfword
-                      ArmCase{ARM_BL25, 0xF7FFEFFE, 0x104, 0x44F6, 0},   // blx, word aligned
-                      ArmCase{ARM_BL25, 0xF000F800, 0, 0x44F7, 4},       // J1 = J2 = S: I1 = I2 = 0
-                      ArmCase{ARM_BL25, 0xF000D000, 0, 0x44F7, 0xC00004}, // I1 = I2 = 1
-                      ArmCase{ARM_B21, 0xF43FAFFE, 0x100, 0x5000, 0},    // beq.w to itself
-                      ArmCase{ARM_B21, 0xF0008800, 0, 0x5000, 0x40004},  // J2 lands on bit 18
-                      ArmCase{ARM_B21, 0xF000A000, 0, 0x5000, 0x80004},  // J1 lands on bit 19
+                      ArmCase{ARM_BL25, 0xF7FFEFFE, 0x104, 0x44F6, 0},          // blx, word aligned
+                      ArmCase{ARM_BL25, 0xF000F800, 0, 0x44F7, 4}, // J1 = J2 = S: I1 = I2 = 0
+                      ArmCase{ARM_BL25, 0xF000D000, 0, 0x44F7, 0xC00004},    // I1 = I2 = 1
+                      ArmCase{ARM_B21, 0xF43FAFFE, 0x100, 0x5000, 0},        // beq.w to itself
+                      ArmCase{ARM_B21, 0xF0008800, 0, 0x5000, 0x40004},      // J2 lands on bit 18
+                      ArmCase{ARM_B21, 0xF000A000, 0, 0x5000, 0x80004},      // J1 lands on bit 19
                       ArmCase{ARM_B21, 0xF6808000, 0, 0x500A, 0xFFF00004})); // bge, S set
 
 TEST(ArmBranchCoding, EveryInstructionOfEachTypeSurvives)
@@ -452,8 +449,8 @@ TEST(ArmBranchCoding, EveryInstructionOfEachTypeSurvives)
         uint32_t mask, pattern; // instructions of the form: (x & mask) == pattern
     };
     const Form forms[] = {
-        {ARM_B8, 0xFFFFF000, 0xD000},          {ARM_B11, 0xFFFFF800, 0xE000},
-        {ARM_B24, 0x0E000000, 0x0A000000},     {ARM_BL25, 0xF8008000, 0xF0008000},
+        {ARM_B8, 0xFFFFF000, 0xD000},      {ARM_B11, 0xFFFFF800, 0xE000},
+        {ARM_B24, 0x0E000000, 0x0A000000}, {ARM_BL25, 0xF8008000, 0xF0008000},
         {ARM_B21, 0xF800D000, 0xF0008000},
     };
     uint32_t state = 12345;

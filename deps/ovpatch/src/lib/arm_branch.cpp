@@ -55,24 +55,24 @@ bool DecodeArmBranch(uint32_t type, uint32_t instr, uint32_t sourceRva, uint16_t
         const uint32_t s = Bit(instr, 26);
         const uint32_t i1 = Bit(~(Bit(instr, 13) ^ s), 0);
         const uint32_t i2 = Bit(~(Bit(instr, 11) ^ s), 0);
-        const uint32_t v = s << 24 | i1 << 23 | i2 << 22 | ((instr >> 16) & 0x3FF) << 12
-                           | (instr & 0x7FF) << 1;
+        const uint32_t v =
+            s << 24 | i1 << 23 | i2 << 22 | ((instr >> 16) & 0x3FF) << 12 | (instr & 0x7FF) << 1;
         // BLX switches to ARM state, where the target is relative to the
         // word-aligned PC: a halfword-aligned source reads 2 bytes closer.
         const bool blx = Bit(instr, 14) && !Bit(instr, 12);
         const uint32_t adjust = (blx && (sourceRva & 3) != 0) ? 2 : 4;
         *relativeTarget = SignExtend(v, 24) + adjust;
-        *compressedOp = static_cast<uint16_t>(0x4000 | adjust << 8 | (instr >> 27) << 3
-                                              | Bit(instr, 15) << 2 | Bit(instr, 14) << 1
-                                              | Bit(instr, 12));
+        *compressedOp =
+            static_cast<uint16_t>(0x4000 | adjust << 8 | (instr >> 27) << 3 | Bit(instr, 15) << 2 |
+                                  Bit(instr, 14) << 1 | Bit(instr, 12));
         return true;
     }
     case ARM_B21: {
         // J1 lands on bit 19 and J2 on bit 18, the reverse of the
         // architecture's order; encoding reverses it again, so the bytes
         // survive, and stored patches depend on exactly this order.
-        const uint32_t v = Bit(instr, 26) << 20 | Bit(instr, 13) << 19 | Bit(instr, 11) << 18
-                           | ((instr >> 16) & 0x3F) << 12 | (instr & 0x7FF) << 1;
+        const uint32_t v = Bit(instr, 26) << 20 | Bit(instr, 13) << 19 | Bit(instr, 11) << 18 |
+                           ((instr >> 16) & 0x3F) << 12 | (instr & 0x7FF) << 1;
         *relativeTarget = SignExtend(v, 20) + 4;
         *compressedOp = static_cast<uint16_t>(((instr >> 22) & 0xF) | 0x5000);
         return true;
@@ -97,16 +97,15 @@ bool EncodeArmBranch(uint32_t type, uint32_t op, uint32_t rel, uint32_t *instruc
     case ARM_BL25: {
         const uint32_t d = rel - ((op >> 8) & 0xF);
         const uint32_t s = Bit(d, 24);
-        *instruction = Bit(op, 0) << 12 | Bit(op, 1) << 14 | Bit(op, 2) << 15
-                       | ((op >> 3) & 0x1F) << 27 | ((d >> 1) & 0x7FF)
-                       | ((d >> 12) & 0x3FF) << 16 | s << 26
-                       | Bit(~(Bit(d, 23) ^ s), 0) << 13 | Bit(~(Bit(d, 22) ^ s), 0) << 11;
+        *instruction = Bit(op, 0) << 12 | Bit(op, 1) << 14 | Bit(op, 2) << 15 |
+                       ((op >> 3) & 0x1F) << 27 | ((d >> 1) & 0x7FF) | ((d >> 12) & 0x3FF) << 16 |
+                       s << 26 | Bit(~(Bit(d, 23) ^ s), 0) << 13 | Bit(~(Bit(d, 22) ^ s), 0) << 11;
         return true;
     }
     case ARM_B21: {
         const uint32_t d = rel - 4;
-        *instruction = 0xF0008000 | (op & 0xF) << 22 | Bit(d, 20) << 26 | Bit(d, 19) << 13
-                       | Bit(d, 18) << 11 | ((d >> 12) & 0x3F) << 16 | ((d >> 1) & 0x7FF);
+        *instruction = 0xF0008000 | (op & 0xF) << 22 | Bit(d, 20) << 26 | Bit(d, 19) << 13 |
+                       Bit(d, 18) << 11 | ((d >> 12) & 0x3F) << 16 | ((d >> 1) & 0x7FF);
         return true;
     }
     default:

@@ -13,7 +13,8 @@
 // Thumb-2 forms. All arithmetic is modulo 2^32.
 namespace ovpatch {
 
-enum ArmBranchType : uint8_t {
+enum ArmBranchType : uint8_t
+{
     ARM_B8 = 0,   // Thumb conditional branch, 2 bytes
     ARM_B11 = 1,  // Thumb unconditional branch, 2 bytes
     ARM_B24 = 2,  // ARM B/BL, 4 bytes

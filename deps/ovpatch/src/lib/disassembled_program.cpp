@@ -118,8 +118,8 @@ bool DisassembledProgram::EmitRel32Arm(uint16_t compressedOp, Label *label, cons
 
 bool DisassembledProgram::EmitMakeRelocs(InstructionKind kind)
 {
-    if (kind != INSN_MAKE_PE_RELOCS && kind != INSN_MAKE_ELF_RELOCS
-        && kind != INSN_MAKE_ELF_ARM_RELOCS) {
+    if (kind != INSN_MAKE_PE_RELOCS && kind != INSN_MAKE_ELF_RELOCS &&
+        kind != INSN_MAKE_ELF_ARM_RELOCS) {
         LogUnreachable();
         return false;
     }
@@ -190,7 +190,9 @@ bool DisassembledProgram::TrimLabels()
                 continue;
             }
             auto next = std::next(it);
-            m_TrimmedLabels.reserve(m_TrimmedLabels.size() + 1);
+            // Room first, so the push cannot fail with the node in hand.
+            if (m_TrimmedLabels.size() == m_TrimmedLabels.capacity())
+                m_TrimmedLabels.reserve(2 * m_TrimmedLabels.size() + 64);
             m_TrimmedLabels.push_back(m_Rel32Labels.extract(it));
             it = next;
         }
@@ -224,8 +226,7 @@ std::unique_ptr<EncodedProgram> DisassembledProgram::EncodeProgram() const
             ok = encoded->AddOrigin(static_cast<const OriginInstruction *>(instruction)->rva());
             break;
         case INSN_MAKE_PE_RELOCS:
-            ok = encoded->AddOp(m_Kind == EXE_WIN_32_X86 ? OP_MAKE_PE_RELOCS
-                                                         : OP_MAKE_PE64_RELOCS);
+            ok = encoded->AddOp(m_Kind == EXE_WIN_32_X86 ? OP_MAKE_PE_RELOCS : OP_MAKE_PE64_RELOCS);
             break;
         case INSN_MAKE_ELF_RELOCS:
             ok = encoded->AddOp(OP_MAKE_ELF_RELOCS);

@@ -26,7 +26,8 @@ struct Label
 
 // The instruction kinds; the numbers are the low 4 bits of a record's first
 // word.
-enum InstructionKind : uint32_t {
+enum InstructionKind : uint32_t
+{
     INSN_ORIGIN = 0,
     INSN_MAKE_PE_RELOCS = 1,
     INSN_MAKE_ELF_RELOCS = 2,
@@ -197,9 +198,10 @@ private:
     std::vector<LabelMap::node_type> m_TrimmedLabels;
 };
 
-// Status forms of the program steps used by the package and ensemble code.
-PatchStatus TrimLabels(DisassembledProgram *program);                       // PS_TRIM_FAILED
-PatchStatus Encode(const DisassembledProgram &program,
-                   std::unique_ptr<EncodedProgram> *encoded); // PS_FAILED
+// Status forms of the program steps used by the package and ensemble code:
+// PS_OK, or PS_TRIM_FAILED when trimming fails, PS_FAILED when encoding fails
+// (no encoded program is returned).
+PatchStatus TrimLabels(DisassembledProgram *program);
+PatchStatus Encode(const DisassembledProgram &program, std::unique_ptr<EncodedProgram> *encoded);
 
 } // namespace ovpatch

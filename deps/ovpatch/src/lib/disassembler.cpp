@@ -6,28 +6,28 @@
 #include "disassembler_elf32_arm.h"
 #include "disassembler_elf32_x86.h"
 #include "disassembler_elf64_x64.h"
+#include "disassembler_macho.h"
+#include "disassembler_win32.h"
 
 namespace ovpatch {
 namespace {
 
 using Factory = std::unique_ptr<Disassembler> (*)(const uint8_t *, size_t);
 
-template <typename T>
-std::unique_ptr<Disassembler> Make(const uint8_t *data, size_t length)
+template <typename T> std::unique_ptr<Disassembler> Make(const uint8_t *data, size_t length)
 {
     return std::unique_ptr<Disassembler>(new (std::nothrow) T(data, length));
 }
 
 // The order is part of the patch format: an element is disassembled by the
-// first candidate that accepts it. The PE and Mach-O disassemblers are not
-// built yet; their places stay in the list and accept nothing until then.
+// first candidate that accepts it.
 const Factory kCandidates[] = {
-    nullptr, // DisassemblerWin32X86
-    nullptr, // DisassemblerWin32X64
+    &Make<DisassemblerWin32X86>,
+    &Make<DisassemblerWin32X64>,
     &Make<DisassemblerElf32X86>,
     &Make<DisassemblerElf64X64>,
     &Make<DisassemblerElf32ARM>,
-    nullptr, // DisassemblerMacho
+    &Make<DisassemblerMacho>,
 };
 
 } // namespace

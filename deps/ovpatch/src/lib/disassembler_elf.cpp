@@ -183,7 +183,8 @@ bool DisassemblerElf::ReadRelocation(const SectionHeader &section, uint64_t i, u
     if (i > (kMax - section.offset) / m_Layout.relEntrySize)
         return false;
     const uint64_t record = section.offset + i * m_Layout.relEntrySize;
-    return ReadField(record, m_Layout.r_offset, rOffset) && ReadField(record, m_Layout.r_info, rInfo);
+    return ReadField(record, m_Layout.r_offset, rOffset) &&
+           ReadField(record, m_Layout.r_info, rInfo);
 }
 
 bool DisassemblerElf::EmitRange(DisassembledProgram *program, uint64_t from, uint64_t to) const
@@ -210,8 +211,8 @@ bool DisassemblerElf::SectionsInBounds() const
     // Sections whose bytes are read must lie inside the executable; a
     // malformed table fails the build instead of reading past the input.
     for (const SectionHeader &section : m_Sections) {
-        if ((section.type == elf::SHT_PROGBITS || section.type == elf::SHT_REL)
-            && !RangeWithin(section.offset, section.size, length()))
+        if ((section.type == elf::SHT_PROGBITS || section.type == elf::SHT_REL) &&
+            !RangeWithin(section.offset, section.size, length()))
             return false;
     }
     return true;
@@ -222,8 +223,8 @@ bool DisassemblerElf::BuildProgram(DisassembledProgram *program)
     if (failure_reason() != nullptr)
         return false;
     program->set_image_base(0);
-    if (!SectionsInBounds() || !CollectAbs32Locations() || !CollectRel32Locations()
-        || !EmitSections(program))
+    if (!SectionsInBounds() || !CollectAbs32Locations() || !CollectRel32Locations() ||
+        !EmitSections(program))
         return false;
     return program->AssignLabelIndexes();
 }
@@ -245,8 +246,8 @@ bool DisassemblerElf::CollectAbs32Locations()
                 continue;
             const bool inData = std::any_of(
                 m_Sections.begin(), m_Sections.end(), [fileOffset](const SectionHeader &s) {
-                    return (s.type == elf::SHT_PROGBITS || s.type == elf::SHT_REL)
-                           && Contains(s.offset, s.size, fileOffset);
+                    return (s.type == elf::SHT_PROGBITS || s.type == elf::SHT_REL) &&
+                           Contains(s.offset, s.size, fileOffset);
                 });
             if (inData && !m_Abs32Locations.push_back(rva))
                 return false;
@@ -313,18 +314,18 @@ bool DisassemblerElf::EmitSections(DisassembledProgram *program)
         case elf::SHT_FINI_ARRAY:
             // Addresses in these sections are not rebuilt; the section's
             // bytes go out as plain bytes with the next gap.
-            while (m_NextAbs32 < abs32Count
-                   && Contains(section.offset, section.size, m_Abs32Offsets[m_NextAbs32])) {
-                LogDebug("Skipping relocation entry for unsupported section: "
-                         + std::to_string(section.type));
+            while (m_NextAbs32 < abs32Count &&
+                   Contains(section.offset, section.size, m_Abs32Offsets[m_NextAbs32])) {
+                LogDebug("Skipping relocation entry for unsupported section: " +
+                         std::to_string(section.type));
                 ++m_NextAbs32;
             }
             break;
         default:
-            if (m_NextAbs32 < abs32Count
-                && Contains(section.offset, section.size, m_Abs32Offsets[m_NextAbs32]))
-                LogDebug("Relocation address in unrecognized ELF section: "
-                         + std::to_string(section.type));
+            if (m_NextAbs32 < abs32Count &&
+                Contains(section.offset, section.size, m_Abs32Offsets[m_NextAbs32]))
+                LogDebug("Relocation address in unrecognized ELF section: " +
+                         std::to_string(section.type));
             break;
         }
     }
@@ -373,9 +374,9 @@ bool DisassemblerElf::EmitProgbitsSection(const SectionHeader &section,
             ++m_NextAbs32;
         } else {
             TypedRVA &location = *m_Rel32Locations[m_NextRel32];
-            const uint32_t target = static_cast<uint32_t>(section.addr)
-                                    + static_cast<uint32_t>(offset - section.offset)
-                                    + location.relative_target();
+            const uint32_t target = static_cast<uint32_t>(section.addr) +
+                                    static_cast<uint32_t>(offset - section.offset) +
+                                    location.relative_target();
             if (!location.EmitTo(program, target))
                 return false;
             offset += location.OpSize();

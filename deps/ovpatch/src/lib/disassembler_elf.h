@@ -127,8 +127,7 @@ private:
 class DisassemblerElf32 : public DisassemblerElf
 {
 protected:
-    DisassemblerElf32(const void *data, size_t length)
-        : DisassemblerElf(data, length, elf::kElf32)
+    DisassemblerElf32(const void *data, size_t length) : DisassemblerElf(data, length, elf::kElf32)
     {
     }
 };
@@ -136,8 +135,7 @@ protected:
 class DisassemblerElf64 : public DisassemblerElf
 {
 protected:
-    DisassemblerElf64(const void *data, size_t length)
-        : DisassemblerElf(data, length, elf::kElf64)
+    DisassemblerElf64(const void *data, size_t length) : DisassemblerElf(data, length, elf::kElf64)
     {
     }
 };

@@ -89,9 +89,8 @@ bool DisassemblerElf32ARM::ParseRelocationSection(const SectionHeader &section,
     for (uint64_t j = 0; j < n; ++j) {
         const uint64_t k = i + j;
         uint64_t rOffset = 0, rInfo = 0;
-        const bool match = k < m && ReadRelocation(section, k, &rOffset, &rInfo)
-                           && rInfo == elf::R_ARM_RELATIVE
-                           && rOffset == abs32[static_cast<size_t>(j)];
+        const bool match = k < m && ReadRelocation(section, k, &rOffset, &rInfo) &&
+                           rInfo == elf::R_ARM_RELATIVE && rOffset == abs32[static_cast<size_t>(j)];
         if (!match) {
             // The entries matched so far and the mismatching one itself are
             // left out of the program: their bytes are lost when it is
@@ -99,8 +98,8 @@ bool DisassemblerElf32ARM::ParseRelocationSection(const SectionHeader &section,
             return EmitRange(program, entryStart(k) + entrySize, end);
         }
     }
-    return program->EmitMakeRelocs(INSN_MAKE_ELF_ARM_RELOCS)
-           && EmitRange(program, entryStart(i + n), end);
+    return program->EmitMakeRelocs(INSN_MAKE_ELF_ARM_RELOCS) &&
+           EmitRange(program, entryStart(i + n), end);
 }
 
 bool DisassemblerElf32ARM::FindRel32InSection(const SectionHeader &section)
@@ -142,8 +141,8 @@ bool DisassemblerElf32ARM::FindRel32InSection(const SectionHeader &section)
             return false;
         if (IsValidTarget(rva + candidate.relative_target())) {
             std::unique_ptr<TypedRVAARM> location(new (std::nothrow) TypedRVAARM(branchType, rva));
-            if (!location || !location->DecodeTarget(bytes + p)
-                || !AddRel32Location(std::move(location)))
+            if (!location || !location->DecodeTarget(bytes + p) ||
+                !AddRel32Location(std::move(location)))
                 return false;
             p += candidate.OpSize();
             armWords = true;

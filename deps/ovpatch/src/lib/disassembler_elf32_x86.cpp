@@ -8,8 +8,8 @@ namespace ovpatch {
 
 uint32_t X86RelativeTarget(const uint8_t *field)
 {
-    const uint32_t value = uint32_t(field[0]) | uint32_t(field[1]) << 8 | uint32_t(field[2]) << 16
-                           | uint32_t(field[3]) << 24;
+    const uint32_t value = uint32_t(field[0]) | uint32_t(field[1]) << 8 | uint32_t(field[2]) << 16 |
+                           uint32_t(field[3]) << 24;
     return value + 4;
 }
 
@@ -43,14 +43,14 @@ bool DisassemblerElf32X86::ParseRelocationSection(const SectionHeader &section,
     bool rebuild = n > 0 && n <= EntryCount(section);
     for (uint64_t i = 0; rebuild && i < n; ++i) {
         uint64_t rOffset = 0, rInfo = 0;
-        rebuild = ReadRelocation(section, i, &rOffset, &rInfo) && rInfo == elf::R_386_RELATIVE
-                  && rOffset == abs32[static_cast<size_t>(i)];
+        rebuild = ReadRelocation(section, i, &rOffset, &rInfo) && rInfo == elf::R_386_RELATIVE &&
+                  rOffset == abs32[static_cast<size_t>(i)];
     }
     const uint64_t end = section.offset + section.size;
     if (!rebuild)
         return EmitRange(program, section.offset, end);
-    return program->EmitMakeRelocs(INSN_MAKE_ELF_RELOCS)
-           && EmitRange(program, section.offset + n * layout().relEntrySize, end);
+    return program->EmitMakeRelocs(INSN_MAKE_ELF_RELOCS) &&
+           EmitRange(program, section.offset + n * layout().relEntrySize, end);
 }
 
 bool DisassemblerElf32X86::FindRel32InSection(const SectionHeader &section)
@@ -64,8 +64,8 @@ bool DisassemblerElf32X86::FindRel32InSection(const SectionHeader &section)
         size_t field = 0;
         if (remaining >= 5 && (bytes[p] & 0xFE) == 0xE8) // call/jmp rel32
             field = p + 1;
-        else if (remaining >= 6 && bytes[p] == 0x0F && (bytes[p + 1] & 0xF0) == 0x80
-                 && bytes[p + 1] != 0x8A && bytes[p + 1] != 0x8B) // jcc rel32 but JP/JNP
+        else if (remaining >= 6 && bytes[p] == 0x0F && (bytes[p + 1] & 0xF0) == 0x80 &&
+                 bytes[p + 1] != 0x8A && bytes[p + 1] != 0x8B) // jcc rel32 but JP/JNP
             field = p + 2;
         if (field != 0) {
             const uint32_t rva = base + static_cast<uint32_t>(field);

@@ -39,12 +39,12 @@ bool DisassemblerElf64X64::FindRel32InSection(const SectionHeader &section)
         if (remaining >= 6) {
             if (bytes[p] == 0xFF && (bytes[p + 1] == 0x15 || bytes[p + 1] == 0x25))
                 field = p + 2; // call/jmp [rip + disp32]
-            else if (bytes[p] == 0x0F && (bytes[p + 1] & 0xF0) == 0x80
-                     && (bytes[p + 1] & 0xFE) != 0x8A)
+            else if (bytes[p] == 0x0F && (bytes[p + 1] & 0xF0) == 0x80 &&
+                     (bytes[p + 1] & 0xFE) != 0x8A)
                 field = p + 2; // jcc rel32 but JP/JNP
         }
-        if (remaining >= 7 && (bytes[p] & 0xFE) == 0x48
-            && (bytes[p + 1] == 0x8B || bytes[p + 1] == 0x8D) && (bytes[p + 2] & 0xC7) == 0x05)
+        if (remaining >= 7 && (bytes[p] & 0xFE) == 0x48 &&
+            (bytes[p + 1] == 0x8B || bytes[p + 1] == 0x8D) && (bytes[p + 2] & 0xC7) == 0x05)
             field = p + 3; // mov/lea reg, [rip + disp32] with REX.W
         if (field != 0) {
             const uint32_t rva = base + static_cast<uint32_t>(field);

@@ -46,8 +46,7 @@ struct ClassLayout
     size_t relEntrySize;      // SHT_REL entry: r_offset, r_info
 
     // ELF header (e_ident is the first 16 bytes in both classes)
-    Field e_type, e_machine, e_version, e_phoff, e_shoff, e_shentsize, e_phnum, e_shnum,
-        e_shstrndx;
+    Field e_type, e_machine, e_version, e_phoff, e_shoff, e_shentsize, e_phnum, e_shnum, e_shstrndx;
     // Section header
     Field sh_type, sh_addr, sh_offset, sh_size, sh_entsize;
     // Program header
@@ -56,21 +55,31 @@ struct ClassLayout
     Field r_offset, r_info;
 };
 
+// clang-format off
 constexpr ClassLayout kElf32 = {
     52, 40, 32, 8,
-    {16, 2}, {18, 2}, {20, 4}, {28, 4}, {32, 4}, {46, 2}, {44, 2}, {48, 2}, {50, 2},
-    {4, 4}, {12, 4}, {16, 4}, {20, 4}, {36, 4},
-    {0, 4}, {4, 4}, {8, 4}, {16, 4}, {20, 4},
-    {0, 4}, {4, 4},
+    // e_type  e_machine e_version e_phoff   e_shoff   e_shentsize e_phnum e_shnum e_shstrndx
+    {16, 2},   {18, 2},  {20, 4},  {28, 4},  {32, 4},  {46, 2},    {44, 2}, {48, 2}, {50, 2},
+    // sh_type sh_addr   sh_offset sh_size   sh_entsize
+    {4, 4},    {12, 4},  {16, 4},  {20, 4},  {36, 4},
+    // p_type  p_offset  p_vaddr   p_filesz  p_memsz
+    {0, 4},    {4, 4},   {8, 4},   {16, 4},  {20, 4},
+    // r_offset r_info
+    {0, 4},    {4, 4},
 };
 
 constexpr ClassLayout kElf64 = {
     64, 64, 56, 16,
-    {16, 2}, {18, 2}, {20, 4}, {32, 8}, {40, 8}, {58, 2}, {56, 2}, {60, 2}, {62, 2},
-    {4, 4}, {16, 8}, {24, 8}, {32, 8}, {56, 8},
-    {0, 4}, {8, 8}, {16, 8}, {32, 8}, {40, 8},
-    {0, 8}, {8, 8},
+    // e_type  e_machine e_version e_phoff   e_shoff   e_shentsize e_phnum e_shnum e_shstrndx
+    {16, 2},   {18, 2},  {20, 4},  {32, 8},  {40, 8},  {58, 2},    {56, 2}, {60, 2}, {62, 2},
+    // sh_type sh_addr   sh_offset sh_size   sh_entsize
+    {4, 4},    {16, 8},  {24, 8},  {32, 8},  {56, 8},
+    // p_type  p_offset  p_vaddr   p_filesz  p_memsz
+    {0, 4},    {8, 8},   {16, 8},  {32, 8},  {40, 8},
+    // r_offset r_info
+    {0, 8},    {8, 8},
 };
+// clang-format on
 
 } // namespace elf
 } // namespace ovpatch

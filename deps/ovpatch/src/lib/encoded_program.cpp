@@ -15,7 +15,8 @@ namespace {
 constexpr uint32_t kUnassignedRva = 0xFFFFFFFF;
 
 // Stream assignment of a saved program.
-enum : size_t {
+enum : size_t
+{
     kStreamBaseAndOrigins = 0,
     kStreamOps = 1,
     kStreamCopyBytes = 2,
@@ -114,8 +115,7 @@ bool WriteLe16(ByteWriter *out, uint32_t value)
 bool WriteLe32(ByteWriter *out, uint32_t value)
 {
     const uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-                              static_cast<uint8_t>(value >> 16),
-                              static_cast<uint8_t>(value >> 24)};
+                              static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
     return out->Write(bytes, sizeof(bytes));
 }
 
@@ -206,8 +206,8 @@ bool EncodedProgram::AddCopy(const uint8_t *bytes, size_t n)
         return false;
     if (n == 1)
         return m_Ops.push_back(OP_COPY_ONE) && m_CopyBytes.push_back(bytes[0]);
-    return m_Ops.push_back(OP_COPY_RUN) && m_CopyCounts.push_back(static_cast<uint32_t>(n))
-           && m_CopyBytes.append(bytes, n);
+    return m_Ops.push_back(OP_COPY_RUN) && m_CopyCounts.push_back(static_cast<uint32_t>(n)) &&
+           m_CopyBytes.append(bytes, n);
 }
 
 bool EncodedProgram::AddRel32(int32_t index)
@@ -262,11 +262,11 @@ std::unique_ptr<EncodedProgram> EncodedProgram::Load(ReaderGroup *group)
     if (!group->stream(kStreamBaseAndOrigins)->ReadVarUint32(&imageBase))
         return nullptr;
     program->m_ImageBase = imageBase;
-    if (!ReadDeltaTable(group->stream(kStreamAbs32Rvas), &program->m_Abs32Rvas)
-        || !ReadDeltaTable(group->stream(kStreamRel32Rvas), &program->m_Rel32Rvas)
-        || !ReadTable(group->stream(kStreamBaseAndOrigins), &program->m_Origins)
-        || !ReadTable(group->stream(kStreamOps), &program->m_Ops)
-        || !ReadTable(group->stream(kStreamCopyCounts), &program->m_CopyCounts))
+    if (!ReadDeltaTable(group->stream(kStreamAbs32Rvas), &program->m_Abs32Rvas) ||
+        !ReadDeltaTable(group->stream(kStreamRel32Rvas), &program->m_Rel32Rvas) ||
+        !ReadTable(group->stream(kStreamBaseAndOrigins), &program->m_Origins) ||
+        !ReadTable(group->stream(kStreamOps), &program->m_Ops) ||
+        !ReadTable(group->stream(kStreamCopyCounts), &program->m_CopyCounts))
         return nullptr;
 
     ByteReader *copyBytes = group->stream(kStreamCopyBytes);
@@ -276,8 +276,8 @@ std::unique_ptr<EncodedProgram> EncodedProgram::Load(ReaderGroup *group)
     if (!program->m_CopyBytes.append(copyBytes->cursor(), length) || !copyBytes->Skip(length))
         return nullptr;
 
-    if (!ReadTable(group->stream(kStreamAbs32Ix), &program->m_Abs32Ix)
-        || !ReadTable(group->stream(kStreamRel32Ix), &program->m_Rel32Ix))
+    if (!ReadTable(group->stream(kStreamAbs32Ix), &program->m_Abs32Ix) ||
+        !ReadTable(group->stream(kStreamRel32Ix), &program->m_Rel32Ix))
         return nullptr;
 
     for (size_t i = 0; i <= kLastCheckedStream; ++i) {
@@ -362,8 +362,8 @@ bool EncodedProgram::Assemble(ByteWriter *out)
             if (nextAbs32 >= m_Abs32Ix.size())
                 return false;
             const uint32_t index = m_Abs32Ix[nextAbs32++];
-            if (index >= m_Abs32Rvas.size() || !WriteLe32(dest, m_Abs32Rvas[index] + base)
-                || !m_Abs32Relocs.push_back(rva))
+            if (index >= m_Abs32Rvas.size() || !WriteLe32(dest, m_Abs32Rvas[index] + base) ||
+                !m_Abs32Relocs.push_back(rva))
                 return false;
             rva += 4;
             break;
@@ -390,8 +390,8 @@ bool EncodedProgram::Assemble(ByteWriter *out)
                 return false;
             const uint32_t index = m_Rel32Ix[nextRel32++];
             uint32_t instruction = 0;
-            if (index >= m_Rel32Rvas.size()
-                || !EncodeArmBranch(type, op, m_Rel32Rvas[index] - rva, &instruction))
+            if (index >= m_Rel32Rvas.size() ||
+                !EncodeArmBranch(type, op, m_Rel32Rvas[index] - rva, &instruction))
                 return false;
             bool ok;
             if (type == ARM_B8 || type == ARM_B11)
@@ -408,15 +408,13 @@ bool EncodedProgram::Assemble(ByteWriter *out)
         }
     }
 
-    if (pePending
-        && (!WriteRelocations(out, true, peType) || !out->AppendAndRelease(&side)))
+    if (pePending && (!WriteRelocations(out, true, peType) || !out->AppendAndRelease(&side)))
         return false;
-    if (elfPending
-        && (!WriteRelocations(out, false, elfType) || !out->AppendAndRelease(&side)))
+    if (elfPending && (!WriteRelocations(out, false, elfType) || !out->AppendAndRelease(&side)))
         return false;
 
-    return nextCount == m_CopyCounts.size() && nextByte == m_CopyBytes.size()
-           && nextAbs32 == m_Abs32Ix.size() && nextRel32 == m_Rel32Ix.size();
+    return nextCount == m_CopyCounts.size() && nextByte == m_CopyBytes.size() &&
+           nextAbs32 == m_Abs32Ix.size() && nextRel32 == m_Rel32Ix.size();
 }
 
 void EncodedProgram::LogSummary() const

@@ -29,7 +29,8 @@ class ByteWriter;
 class ReaderGroup;
 class WriterGroup;
 
-enum OpCode : uint32_t {
+enum OpCode : uint32_t
+{
     OP_ORIGIN = 0,              // next origin becomes the current RVA
     OP_COPY_RUN = 1,            // next copy count n, then n pooled bytes
     OP_COPY_ONE = 2,            // one pooled byte
@@ -114,10 +115,11 @@ private:
 // against exactly this order.
 void SortRelocations(uint32_t *rvas, size_t n);
 
-// Status forms used by the package and ensemble code.
-PatchStatus WriteEncodedProgram(const EncodedProgram &program, WriterGroup *group); // PS_STREAM_ERROR
-PatchStatus ReadEncodedProgram(ReaderGroup *group,
-                               std::unique_ptr<EncodedProgram> *program); // PS_BAD_ENCODED_PROGRAM
-PatchStatus Assemble(EncodedProgram *program, ByteWriter *out);            // PS_ASSEMBLY_FAILED
+// Status forms used by the package and ensemble code: PS_OK, or
+// PS_STREAM_ERROR when saving fails, PS_BAD_ENCODED_PROGRAM when loading
+// fails (no program is returned), PS_ASSEMBLY_FAILED when assembling fails.
+PatchStatus WriteEncodedProgram(const EncodedProgram &program, WriterGroup *group);
+PatchStatus ReadEncodedProgram(ReaderGroup *group, std::unique_ptr<EncodedProgram> *program);
+PatchStatus Assemble(EncodedProgram *program, ByteWriter *out);
 
 } // namespace ovpatch

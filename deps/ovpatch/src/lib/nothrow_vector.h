@@ -13,8 +13,7 @@ namespace ovpatch {
 // allocation failure is a false result and leaves the contents unchanged.
 // Programs of large executables hold millions of entries, so the capacity
 // doubles from the initial one given at construction.
-template <typename T>
-class NoThrowVector
+template <typename T> class NoThrowVector
 {
     static_assert(std::is_trivially_copyable<T>::value, "NoThrowVector holds plain values only");
 
