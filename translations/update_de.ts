@@ -23,15 +23,15 @@
     <name>DirCreateTaskSpecification</name>
     <message>
         <source>Could not create dir &apos;%1&apos; because it already exists and is not a dir</source>
-        <translation type="unfinished"></translation>
+        <translation>Verzeichnis &apos;%1&apos; konnte nicht angelegt werden, da es bereits existiert und kein Verzeichnis ist</translation>
     </message>
     <message>
         <source>Could not create dir %1</source>
-        <translation type="unfinished"></translation>
+        <translation>Verzeichnis %1 konnte nicht angelegt werden</translation>
     </message>
     <message>
         <source>unable to create dir %1</source>
-        <translation type="unfinished"></translation>
+        <translation>Verzeichnis %1 kann nicht angelegt werden</translation>
     </message>
 </context>
 <context>
@@ -92,54 +92,83 @@
     <name>FileCopyTaskSpecification</name>
     <message>
         <source>Could not copy &apos;%1&apos; to &apos;%2&apos;</source>
-        <translation type="unfinished"></translation>
+        <translation>&apos;%1&apos; konnte nicht nach &apos;%2&apos; kopiert werden</translation>
+    </message>
+</context>
+<context>
+    <name>FileDeleteListTaskSpecification</name>
+    <message>
+        <source>Starting deleting files</source>
+        <translation>Lösche Dateien</translation>
     </message>
 </context>
 <context>
     <name>FileDeleteTaskSpecification</name>
     <message>
         <source>Deleted file &apos;%1&apos;</source>
-        <translation type="unfinished"></translation>
+        <translation>Datei &apos;%1&apos; gelöscht</translation>
     </message>
     <message>
         <source>Recursively deleted directory &apos;%1&apos;</source>
-        <translation type="unfinished"></translation>
+        <translation>Verzeichnis &apos;%1&apos; samt Inhalt gelöscht</translation>
     </message>
     <message>
         <source>Deleted directory &apos;%1&apos;</source>
-        <translation type="unfinished"></translation>
+        <translation>Verzeichnis &apos;%1&apos; gelöscht</translation>
     </message>
     <message>
         <source>Could not delete &apos;%1&apos;</source>
-        <translation type="unfinished"></translation>
+        <translation>&apos;%1&apos; konnte nicht gelöscht werden</translation>
     </message>
 </context>
 <context>
     <name>FileRenameTaskSpecification</name>
     <message>
         <source>Could not rename &apos;%1&apos; to &apos;%2&apos;</source>
-        <translation type="unfinished"></translation>
+        <translation>&apos;%1&apos; konnte nicht in &apos;%2&apos; umbenannt werden</translation>
+    </message>
+</context>
+<context>
+    <name>FileReplaceListTaskSpecification</name>
+    <message>
+        <source>Starting file updates</source>
+        <translation>Starte die Aktualisierung der Dateien</translation>
+    </message>
+    <message>
+        <source>rolling back file updates</source>
+        <translation>Mache die Aktualisierung der Dateien rückgängig</translation>
+    </message>
+</context>
+<context>
+    <name>FileReplaceTaskSpecification</name>
+    <message>
+        <source>add/replace %1</source>
+        <translation>hinzufügen/ersetzen %1</translation>
+    </message>
+    <message>
+        <source>Patching %1</source>
+        <translation>Patche %1</translation>
     </message>
 </context>
 <context>
     <name>FileTaskSpecification_patch</name>
     <message>
         <source>Could not patch &apos;%1&apos; to &apos;%2&apos;</source>
-        <translation type="unfinished"></translation>
+        <translation>&apos;%1&apos; konnte nicht zu &apos;%2&apos; gepatcht werden</translation>
     </message>
 </context>
 <context>
     <name>FileUnpackTaskSpecification_lzma2</name>
     <message>
         <source>Could not unpack &apos;%1&apos; to &apos;%2&apos;</source>
-        <translation type="unfinished"></translation>
+        <translation>&apos;%1&apos; konnte nicht nach &apos;%2&apos; entpackt werden</translation>
     </message>
 </context>
 <context>
     <name>FileUnpackTaskSpecification_zip</name>
     <message>
         <source>Could not unzip &apos;%1&apos; to &apos;%2&apos;</source>
-        <translation type="unfinished"></translation>
+        <translation>&apos;%1&apos; konnte nicht nach &apos;%2&apos; entpackt werden (gzip)</translation>
     </message>
 </context>
 <context>
@@ -151,6 +180,13 @@
     <message>
         <source>Could not verify the product ini file. Aborting</source>
         <translation>Die Produkt-INI-Datei konnte nicht verifiziert werden. Abbruch</translation>
+    </message>
+</context>
+<context>
+    <name>MainTaskSpecification</name>
+    <message>
+        <source>Starting update process for </source>
+        <translation>Starte die Aktualisierung für </translation>
     </message>
 </context>
 <context>
@@ -188,6 +224,40 @@
     </message>
 </context>
 <context>
+    <name>PrePostInstallFunc</name>
+    <message>
+        <source>Starting %1</source>
+        <translation>Starte %1</translation>
+    </message>
+    <message>
+        <source>Failed to start %1: %2</source>
+        <translation>%1 konnte nicht gestartet werden: %2</translation>
+    </message>
+    <message>
+        <source>Failed to run %1: %2</source>
+        <translation>%1 konnte nicht ausgeführt werden: %2</translation>
+    </message>
+    <message>
+        <source>%1 completed sucessfully</source>
+        <translation>%1 erfolgreich abgeschlossen</translation>
+    </message>
+    <message>
+        <source>Failed to complete %1, exit code: %2</source>
+        <translation>%1 konnte nicht abgeschlossen werden, Exit-Code: %2</translation>
+    </message>
+    <message>
+        <source>%1 completed sucessfully, reboot required</source>
+        <translation>%1 erfolgreich abgeschlossen, Neustart erforderlich</translation>
+    </message>
+</context>
+<context>
+    <name>PrePostInstallListTaskSpecification</name>
+    <message>
+        <source>Starting install condition</source>
+        <translation>Starte Installationsbedingung</translation>
+    </message>
+</context>
+<context>
     <name>QObject</name>
     <message>
         <source>Invalid version nr (%1)</source>
@@ -216,15 +286,26 @@ nicht vom Update-Server abgefragt werden.</translation>
     <name>RollbackData</name>
     <message>
         <source>warning: rollback create file %1 failed</source>
-        <translation type="unfinished"></translation>
+        <translation>Warnung: Rücknahme der angelegten Datei %1 fehlgeschlagen</translation>
     </message>
     <message>
         <source>warning: rollback create dir %1 failed</source>
-        <translation type="unfinished"></translation>
+        <translation>Warnung: Rücknahme des angelegten Verzeichnisses %1 fehlgeschlagen</translation>
     </message>
     <message>
         <source>warning: rollback rename %1 to %2 failed</source>
-        <translation type="unfinished"></translation>
+        <translation>Warnung: Rücknahme der Umbenennung von %1 in %2 fehlgeschlagen</translation>
+    </message>
+</context>
+<context>
+    <name>UpdateSelfUnzipTaskSpecification</name>
+    <message>
+        <source>Patching %1</source>
+        <translation>Patche %1</translation>
+    </message>
+    <message>
+        <source>Failed to write temp update.ini. The updater does not seem to have the required write permissions.</source>
+        <translation>Die temporäre update.ini konnte nicht geschrieben werden. Der Updater scheint nicht die nötigen Schreibrechte zu haben.</translation>
     </message>
 </context>
 </TS>
