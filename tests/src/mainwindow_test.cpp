@@ -20,6 +20,8 @@
 #include <QTemporaryDir>
 #include <QTextEdit>
 #include <QTimer>
+#include <QTranslator>
+#include <QImage>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -231,4 +233,44 @@ TEST_F(WindowFixture, RebootAnswerLeavesTheMatchingNotice)
         window.delete_force_update_files();
     }
     EXPECT_EQ(QDir(m_Tmp.path()).entryList({"ov3_force*"}).size(), 0);
+}
+
+// The window renders with its artwork and header, in English and with the
+// German translation. With OV3_SCREENSHOT_DIR set the pictures are kept
+// (doc/ holds them).
+TEST_F(WindowFixture, RendersInEnglishAndGerman)
+{
+    const QString dir = qEnvironmentVariable("OV3_SCREENSHOT_DIR");
+    for (const QString &locale : {QString("en"), QString("de")}) {
+        QTranslator translator;
+        if (locale == "de") {
+            ASSERT_TRUE(translator.load(QStringLiteral(OV3_BIN_DIR "/translations/update_de")));
+            QCoreApplication::installTranslator(&translator);
+        }
+        MainWindow window(&m_Config);
+        window.updateHeader();
+        window.show();
+        child<QPushButton>(window, "detailsButton")->click();
+        emit window.engine()->message(locale == "de" ? "Lade ov3client_linux_amd64 herunter"
+                                                     : "Downloading ov3client_linux_amd64");
+        emit window.engine()->updateProgress(0.42);
+        QCoreApplication::processEvents();
+        const QImage image = window.grab().toImage();
+        QCoreApplication::removeTranslator(&translator);
+        ASSERT_FALSE(image.isNull());
+        EXPECT_GE(image.width(), 468);
+        const QString header = child<QLabel>(window, "versionLabel")->text();
+        EXPECT_TRUE(header.contains(locale == "de" ? "Aktualisierung auf Orvane 3.7"
+                                                   : "Update to Orvane 3.7"))
+            << header.toStdString();
+        // The banner is drawn: its area holds more than one colour.
+        const QRect banner = child<QLabel>(window, "banner")->geometry();
+        const QImage part = image.copy(banner);
+        bool varied = false;
+        for (int x = 0; x < part.width() && !varied; x += 7)
+            varied = part.pixel(x, part.height() / 2) != part.pixel(0, part.height() / 2);
+        EXPECT_TRUE(varied);
+        if (!dir.isEmpty())
+            image.save(dir + "/mainwindow_" + locale + ".png");
+    }
 }
