@@ -122,7 +122,16 @@ protected:
         return QDir(m_Updater.tempDir()).entryList({"orvane_temp_*"}, QDir::Dirs);
     }
 
-    QString log() const { return m_Updater.logLines().join('\n'); }
+    // Every run writes its own log file, and step two may have started one
+    // already, so all of them are read.
+    QString log() const
+    {
+        QString text;
+        const QDir dir(m_Updater.tempDir() + "/orvane_update_log");
+        for (const QString &name : dir.entryList({"update__*.log"}, QDir::Files, QDir::Name))
+            text += QString::fromLocal8Bit(readFile(dir.filePath(name))) + "\n";
+        return text;
+    }
 
     UpdaterProcess m_Updater;
     QTemporaryDir m_Dir;
