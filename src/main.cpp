@@ -1,3 +1,5 @@
+#include "configuration.h"
+#include "mainwindow.h"
 #include "protobufhelper.h"
 #include "singleinstancechecker.h"
 #include "updateengine.h"
@@ -7,6 +9,7 @@
 #include <QDebug>
 #include <QDir>
 #include <QLocale>
+#include <QTimer>
 #include <QTranslator>
 
 #include <google/protobuf/stubs/common.h>
@@ -65,7 +68,19 @@ int main(int argc, char **argv)
     QCoreApplication::installTranslator(&updaterTranslator);
     QCoreApplication::installTranslator(&qtTranslator);
 
-    const int exitCode = 0;
+    Configuration configuration;
+    MainWindow window(&configuration);
+    if (!configuration.parseCommandLineOptions()) {
+        qWarning() << "Failed to parse command line options, aborting";
+        return 1;
+    }
+    // The version query's ready() usually starts the update first; the timer
+    // covers a command line that named the version.
+    QTimer::singleShot(2000, &window, SLOT(onStartUpdate()));
+    window.updateHeader();
+    window.show();
+    window.delete_force_update_files();
+    const int exitCode = app.exec();
     shutdownAfterEventLoop();
     return exitCode;
 }

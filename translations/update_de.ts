@@ -193,15 +193,71 @@
     <name>MainWindow</name>
     <message>
         <source>Orvane 3 Client Update</source>
-        <translation type="unfinished"></translation>
+        <translation>Orvane 3 Client-Update</translation>
     </message>
     <message>
         <source>&lt;small&gt;© Orvane Software. &lt;a href=&quot;http://www.orvane.example/&quot;&gt;Orvane&lt;/a&gt; keeps your client up to date.&lt;/small&gt;</source>
-        <translation type="unfinished"></translation>
+        <translation>&lt;small&gt;© Orvane Software. &lt;a href=&quot;http://www.orvane.example/&quot;&gt;Orvane&lt;/a&gt; hält Ihren Client aktuell.&lt;/small&gt;</translation>
     </message>
     <message>
         <source>Details</source>
-        <translation type="unfinished"></translation>
+        <translation>Details</translation>
+    </message>
+    <message>
+        <source>Update to Orvane %1</source>
+        <translation>Aktualisierung auf Orvane %1</translation>
+    </message>
+    <message>
+        <source>Beta</source>
+        <translation>Beta</translation>
+    </message>
+    <message>
+        <source>Alpha</source>
+        <translation>Alpha</translation>
+    </message>
+    <message>
+        <source>Stable</source>
+        <translation>Stable</translation>
+    </message>
+    <message>
+        <source>You are currently on &lt;strong&gt;%1 channel&lt;/strong&gt;.</source>
+        <translation>Sie nutzen derzeit den &lt;strong&gt;%1-Kanal&lt;/strong&gt;.</translation>
+    </message>
+    <message>
+        <source>Step two: Updating Orvane client</source>
+        <translation>Schritt zwei: Aktualisiere den Orvane-Client</translation>
+    </message>
+    <message>
+        <source>Step one: Updating updater</source>
+        <translation>Schritt eins: Aktualisiere das Update-Programm</translation>
+    </message>
+    <message>
+        <source>Update cancelled</source>
+        <translation>Aktualisierung abgebrochen</translation>
+    </message>
+    <message>
+        <source>Update</source>
+        <translation>Aktualisierung</translation>
+    </message>
+    <message>
+        <source>Update cancelled. Push &quot;Details&quot; to check reasons.</source>
+        <translation>Aktualisierung abgebrochen. Die Gründe finden Sie unter &quot;Details&quot;.</translation>
+    </message>
+    <message>
+        <source>Question</source>
+        <translation>Frage</translation>
+    </message>
+    <message>
+        <source>&lt;p&gt;Update in progress.&lt;/p&gt;&lt;p&gt;Are you sure you want to abort?&lt;/p&gt;</source>
+        <translation>&lt;p&gt;Die Aktualisierung läuft.&lt;/p&gt;&lt;p&gt;Wollen Sie sie wirklich abbrechen?&lt;/p&gt;</translation>
+    </message>
+    <message>
+        <source>Confirm reboot</source>
+        <translation>Neustart bestätigen</translation>
+    </message>
+    <message>
+        <source>&lt;p&gt;A computer restart is required to proceed with the client update. If you do not reboot now, the Orvane update will be cancelled.&lt;/p&gt;&lt;p&gt;Do you want to reboot now?&lt;/p&gt;</source>
+        <translation>&lt;p&gt;Für die weitere Aktualisierung des Clients muss der Computer neu gestartet werden. Wenn Sie jetzt nicht neu starten, wird die Orvane-Aktualisierung abgebrochen.&lt;/p&gt;&lt;p&gt;Wollen Sie jetzt neu starten?&lt;/p&gt;</translation>
     </message>
 </context>
 <context>
@@ -295,6 +351,53 @@ nicht vom Update-Server abgefragt werden.</translation>
     <message>
         <source>warning: rollback rename %1 to %2 failed</source>
         <translation>Warnung: Rücknahme der Umbenennung von %1 in %2 fehlgeschlagen</translation>
+    </message>
+</context>
+<context>
+    <name>UpdateEngine</name>
+    <message>
+        <source>&apos;%1&apos; is an invalid proxy specification</source>
+        <translation>&apos;%1&apos; ist keine gültige Proxy-Angabe</translation>
+    </message>
+    <message>
+        <source>Previous update session for v. %1 found</source>
+        <translation>Frühere Aktualisierungssitzung für v. %1 gefunden</translation>
+    </message>
+    <message>
+        <source>Cleanup previous session (v. %1, %2) files...</source>
+        <translation>Entferne die Dateien der früheren Sitzung (v. %1, %2)...</translation>
+    </message>
+    <message>
+        <source>Ok</source>
+        <translation>Ok</translation>
+    </message>
+    <message>
+        <source>Failed to remove directory</source>
+        <translation>Verzeichnis konnte nicht entfernt werden</translation>
+    </message>
+    <message>
+        <source>Failed to write update.ini. The updater does not seem to have the required write permissions.</source>
+        <translation>update.ini konnte nicht geschrieben werden. Das Update-Programm hat offenbar nicht die nötigen Schreibrechte.</translation>
+    </message>
+    <message>
+        <source>Update successfully finished</source>
+        <translation>Aktualisierung erfolgreich abgeschlossen</translation>
+    </message>
+    <message>
+        <source>User aborted update</source>
+        <translation>Aktualisierung vom Benutzer abgebrochen</translation>
+    </message>
+    <message>
+        <source>Remove temporary files...</source>
+        <translation>Entferne temporäre Dateien...</translation>
+    </message>
+    <message>
+        <source>Temporary files removed.</source>
+        <translation>Temporäre Dateien entfernt.</translation>
+    </message>
+    <message>
+        <source>Removed temporary update.ini</source>
+        <translation>Temporäre update.ini entfernt</translation>
     </message>
 </context>
 <context>

@@ -47,6 +47,7 @@ QProcessEnvironment UpdaterProcess::environment() const
     env.insert("HOME", m_HomeDir.path());
     env.insert("XDG_RUNTIME_DIR", m_RuntimeDir.path());
     env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert(m_Extra);
     return env;
 }
 

@@ -27,6 +27,11 @@ public:
     QStringList logLines() const;
 
     QProcessEnvironment environment() const;
+    // Adds a variable to the environment of the started updater.
+    void setEnvironmentValue(const QString &name, const QString &value)
+    {
+        m_Extra.insert(name, value);
+    }
     // Starts the updater without waiting for it.
     void start(QProcess &process, const QStringList &args = {}) const;
     // Runs the updater to its end; returns false on a time-out.
@@ -41,6 +46,7 @@ private:
     QTemporaryDir m_TempDir;
     QTemporaryDir m_HomeDir;
     QTemporaryDir m_RuntimeDir;
+    QProcessEnvironment m_Extra;
     int m_ExitCode = -1;
     QProcess::ExitStatus m_ExitStatus = QProcess::NormalExit;
     QByteArray m_Output;
