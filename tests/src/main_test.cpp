@@ -143,7 +143,7 @@ TEST(UpdaterStart, SecondInstanceKnocksAndExits)
     QProcess second;
     updater.start(second);
     ASSERT_TRUE(knocks.wait(10000));
-    ASSERT_TRUE(second.waitForFinished(10000));
+    ASSERT_TRUE(UpdaterProcess::waitForEnd(second, 10000));
     EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(second.exitCode(), 0);
     EXPECT_EQ(knocks.size(), 1);

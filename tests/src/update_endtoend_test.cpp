@@ -218,7 +218,7 @@ TEST_F(EndToEndTest, InterruptedSessionContinuesWithoutFetchingAgain)
     m_Updater.start(second, args);
     ASSERT_TRUE(plantest::waitUntil([&] { return QFileInfo::exists(clientMarker()); }, 120000))
         << log().toStdString();
-    ASSERT_TRUE(second.waitForFinished(10000));
+    ASSERT_TRUE(UpdaterProcess::waitForEnd(second, 10000));
     EXPECT_EQ(second.exitCode(), 0);
     EXPECT_GT(readmeRequests, 0);
     EXPECT_EQ(m_Server.requestCount("/files/7/client/data/readme.txt"), 0);
@@ -244,7 +244,7 @@ TEST_F(EndToEndTest, RunForAnotherVersionCleansTheOldSessionAway)
     m_Updater.start(run, {"--clientupdate", "client_linux_amd64", QString::number(Version), "#"});
     ASSERT_TRUE(plantest::waitUntil([&] { return QFileInfo::exists(clientMarker()); }, 120000))
         << log().toStdString();
-    ASSERT_TRUE(run.waitForFinished(10000));
+    ASSERT_TRUE(UpdaterProcess::waitForEnd(run, 10000));
     EXPECT_EQ(run.exitCode(), 0);
     EXPECT_FALSE(QFileInfo::exists(old));
     EXPECT_TRUE(log().contains("Cleaning up previous session")) << log().toStdString();

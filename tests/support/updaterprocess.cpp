@@ -73,3 +73,8 @@ bool UpdaterProcess::run(const QStringList &args, int timeoutMs)
     m_Output = process.readAll();
     return true;
 }
+
+bool UpdaterProcess::waitForEnd(QProcess &process, int timeoutMs)
+{
+    return process.state() == QProcess::NotRunning || process.waitForFinished(timeoutMs);
+}

@@ -36,6 +36,9 @@ public:
     void start(QProcess &process, const QStringList &args = {}) const;
     // Runs the updater to its end; returns false on a time-out.
     bool run(const QStringList &args = {}, int timeoutMs = 30000);
+    // Waits for a started updater to end. Unlike QProcess::waitForFinished it
+    // also succeeds when the end was already seen while the event loop ran.
+    static bool waitForEnd(QProcess &process, int timeoutMs);
 
     int exitCode() const { return m_ExitCode; }
     QProcess::ExitStatus exitStatus() const { return m_ExitStatus; }
