@@ -60,7 +60,7 @@ void FileReplaceTaskSpecification::makeSubtasksAndStart()
     const QString src = QFileInfo(QDir(m_Config->m_TempDir), m_Entry.key).filePath();
     const QString dst = QFileInfo(QDir(m_Config->m_InstallDir), rel).filePath();
     const bool hasPatch = !m_Entry.patchName.isEmpty();
-    qDebug() << "FileReplaceTaskSpecification: spec:" << m_Entry.key << " src:" << src
+    qDebug() << "FileReplaceTaskSpecification: entry:" << m_Entry.key << " src:" << src
              << " dstFile:" << dst << " hasPatch:" << (hasPatch ? "true" : "false")
              << " patchFile:" << m_Entry.patchName;
 

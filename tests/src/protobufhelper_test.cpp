@@ -10,7 +10,7 @@ namespace {
 
 using com::orvane::update::Versions;
 
-struct ChannelSpec
+struct ChannelFields
 {
     const char *name;
     int number;
@@ -19,18 +19,18 @@ struct ChannelSpec
 
 // Serializes without the initialization check, so tests can leave required
 // fields out. A null text leaves version_string unset, a null name the name.
-std::string message(bool withLicense, int license, std::initializer_list<ChannelSpec> channels)
+std::string message(bool withLicense, int license, std::initializer_list<ChannelFields> channels)
 {
     Versions versions;
     if (withLicense)
         versions.set_licenseagreementid(license);
-    for (const ChannelSpec &spec : channels) {
+    for (const ChannelFields &fields : channels) {
         auto *channel = versions.add_channels();
-        if (spec.name)
-            channel->set_name(spec.name);
-        channel->set_version_number(spec.number);
-        if (spec.text)
-            channel->set_version_string(spec.text);
+        if (fields.name)
+            channel->set_name(fields.name);
+        channel->set_version_number(fields.number);
+        if (fields.text)
+            channel->set_version_string(fields.text);
     }
     std::string bytes;
     versions.SerializePartialToString(&bytes);

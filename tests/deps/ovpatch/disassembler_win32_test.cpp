@@ -30,7 +30,7 @@ struct PeSection
 // header with all sixteen data directories, sections laid out at 0x200-byte
 // file alignment from 0x400. relocSection names the section whose bytes are
 // the base relocation directory.
-struct PeSpec
+struct PeLayout
 {
     bool plus = false;
     uint64_t imageBase = 0x400000;
@@ -41,7 +41,7 @@ struct PeSpec
 constexpr uint32_t kPe = 0x80;
 constexpr uint32_t kOpt = kPe + 24;
 
-Bytes buildPe(const PeSpec &spec)
+Bytes buildPe(const PeLayout &layout)
 {
     Bytes b(0x400, 0);
     b[0] = 'M';
@@ -49,27 +49,27 @@ Bytes buildPe(const PeSpec &spec)
     put32(&b, 60, kPe);
     b[kPe] = 'P';
     b[kPe + 1] = 'E';
-    put16(&b, kPe + 4, spec.plus ? 0x8664 : 0x14C);
-    put16(&b, kPe + 6, static_cast<uint32_t>(spec.sections.size()));
-    const uint32_t optSize = spec.plus ? 240 : 224;
+    put16(&b, kPe + 4, layout.plus ? 0x8664 : 0x14C);
+    put16(&b, kPe + 6, static_cast<uint32_t>(layout.sections.size()));
+    const uint32_t optSize = layout.plus ? 240 : 224;
     put16(&b, kPe + 20, optSize);
     put16(&b, kPe + 22, 0x102);
-    put16(&b, kOpt, spec.plus ? 0x20B : 0x10B);
-    if (spec.plus)
-        put64(&b, kOpt + 24, spec.imageBase);
+    put16(&b, kOpt, layout.plus ? 0x20B : 0x10B);
+    if (layout.plus)
+        put64(&b, kOpt + 24, layout.imageBase);
     else
-        put32(&b, kOpt + 28, static_cast<uint32_t>(spec.imageBase));
+        put32(&b, kOpt + 28, static_cast<uint32_t>(layout.imageBase));
     put32(&b, kOpt + 32, 0x1000);
     put32(&b, kOpt + 36, 0x200);
     put32(&b, kOpt + 60, 0x400);
-    put32(&b, kOpt + (spec.plus ? 108 : 92), 16);
-    const uint32_t dirs = kOpt + (spec.plus ? 112 : 96);
+    put32(&b, kOpt + (layout.plus ? 108 : 92), 16);
+    const uint32_t dirs = kOpt + (layout.plus ? 112 : 96);
 
     uint32_t sizeOfImage = 0x1000;
     uint32_t raw = 0x400;
     const uint32_t table = kOpt + optSize;
-    for (size_t i = 0; i < spec.sections.size(); ++i) {
-        const PeSection &s = spec.sections[i];
+    for (size_t i = 0; i < layout.sections.size(); ++i) {
+        const PeSection &s = layout.sections[i];
         const uint32_t rawSize = (static_cast<uint32_t>(s.raw.size()) + 0x1FF) & ~0x1FFu;
         const uint32_t entry = table + static_cast<uint32_t>(i) * 40;
         std::copy(s.name.begin(), s.name.end(), b.begin() + entry);
@@ -82,7 +82,7 @@ Bytes buildPe(const PeSpec &spec)
         raw += rawSize;
         sizeOfImage =
             std::max(sizeOfImage, (s.rva + static_cast<uint32_t>(s.raw.size()) + 0xFFF) & ~0xFFFu);
-        if (static_cast<int>(i) == spec.relocSection) {
+        if (static_cast<int>(i) == layout.relocSection) {
             put32(&b, dirs + 5 * 8, s.rva);
             put32(&b, dirs + 5 * 8 + 4, static_cast<uint32_t>(s.raw.size()));
         }
@@ -121,21 +121,21 @@ Bytes relocBlock(uint32_t page, std::vector<uint16_t> entries)
 
 // A small image with one absolute address (at .text+0x20, pointing at .data)
 // and a handful of branches.
-PeSpec smallImage(bool plus)
+PeLayout smallImage(bool plus)
 {
-    PeSpec spec;
-    spec.plus = plus;
+    PeLayout layout;
+    layout.plus = plus;
     Bytes text(0x40, 0x90);
     exetest::putBytes(&text, 0x00, concat({{0xE8}, le32(0x10 - 5)})); // call .text+0x10
     exetest::putBytes(&text, 0x20, le32(0x402000));                   // absolute address
     if (plus)
         exetest::putBytes(&text, 0x24, le32(0));
-    spec.sections.push_back({".text", 0x1000, text});
-    spec.sections.push_back({".data", 0x2000, Bytes(0x20, 0x11)});
+    layout.sections.push_back({".text", 0x1000, text});
+    layout.sections.push_back({".data", 0x2000, Bytes(0x20, 0x11)});
     const uint16_t type = plus ? 0xA000 : 0x3000;
-    spec.sections.push_back({".reloc", 0x3000, relocBlock(0x1000, {uint16_t(type | 0x020)})});
-    spec.relocSection = 2;
-    return spec;
+    layout.sections.push_back({".reloc", 0x3000, relocBlock(0x1000, {uint16_t(type | 0x020)})});
+    layout.relocSection = 2;
+    return layout;
 }
 
 std::string checkHeader(bool x64, const Bytes &b)
@@ -293,9 +293,9 @@ TEST(DisassemblerWin32Test, MalformedRelocationsFailTheBuild)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
-        PeSpec spec = smallImage(c.plus);
-        spec.sections[2].raw = c.relocs;
-        const Bytes b = buildPe(spec);
+        PeLayout layout = smallImage(c.plus);
+        layout.sections[2].raw = c.relocs;
+        const Bytes b = buildPe(layout);
         std::unique_ptr<DisassemblerWin32> d;
         if (c.plus)
             d = std::make_unique<DisassemblerWin32X64>(b.data(), b.size());
@@ -324,10 +324,10 @@ TEST(DisassemblerWin32Test, MalformedRelocationsFailTheBuild)
 
 TEST(DisassemblerWin32Test, RelocationsGiveSortedAbs32Locations)
 {
-    PeSpec spec = smallImage(false);
-    spec.sections[2].raw = concat(
+    PeLayout layout = smallImage(false);
+    layout.sections[2].raw = concat(
         {relocBlock(0x2000, {0x3008, 0x3004}), relocBlock(0x1000, {0x3020, 0x0000, 0x3030})});
-    const Bytes b = buildPe(spec);
+    const Bytes b = buildPe(layout);
     DisassemblerWin32X86 d(b.data(), b.size());
     ASSERT_TRUE(d.CheckHeader());
     ASSERT_TRUE(d.ParseBaseRelocations());
@@ -344,7 +344,7 @@ TEST(DisassemblerWin32Test, Rel32ScanFollowsTheTargetRules)
 {
     for (bool plus : {false, true}) {
         SCOPED_TRACE(plus ? "PE32+" : "PE32");
-        PeSpec spec = smallImage(plus);
+        PeLayout layout = smallImage(plus);
         Bytes text(0x80, 0x90);
         // call into .text: a field.
         exetest::putBytes(&text, 0x00, concat({{0xE8}, le32(0x60 - 5)}));
@@ -359,10 +359,10 @@ TEST(DisassemblerWin32Test, Rel32ScanFollowsTheTargetRules)
         exetest::putBytes(&text, 0x1C, concat({{0x48, 0x8D, 0x05}, le32(0x2000 - 0x1023)}));
         // A target beyond SizeOfImage is never a field.
         exetest::putBytes(&text, 0x23, concat({{0xFF, 0x25}, le32(0x100000)}));
-        spec.sections[0].raw = text;
-        spec.sections[2].raw = relocBlock(0x1000, {uint16_t((plus ? 0xA000 : 0x3000) | 0x70)});
-        exetest::putBytes(&spec.sections[0].raw, 0x70, le32(0x402000));
-        const Bytes b = buildPe(spec);
+        layout.sections[0].raw = text;
+        layout.sections[2].raw = relocBlock(0x1000, {uint16_t((plus ? 0xA000 : 0x3000) | 0x70)});
+        exetest::putBytes(&layout.sections[0].raw, 0x70, le32(0x402000));
+        const Bytes b = buildPe(layout);
 
         std::unique_ptr<DisassemblerWin32> d;
         if (plus)
@@ -387,14 +387,14 @@ TEST(DisassemblerWin32Test, Rel32ScanFollowsTheTargetRules)
 // scan resumes right after the absolute field.
 TEST(DisassemblerWin32Test, Rel32CandidateOverlappingAbs32IsSkipped)
 {
-    PeSpec spec = smallImage(false);
+    PeLayout layout = smallImage(false);
     Bytes text(0x40, 0x90);
     exetest::putBytes(&text, 0x00, concat({{0xE8}, le32(0x30 - 5)})); // field 0x1001..0x1004
     exetest::putBytes(&text, 0x03, le32(0x402000));                   // abs32 at 0x1003
     exetest::putBytes(&text, 0x07, concat({{0xE8}, le32(0x30 - 0x0C)}));
-    spec.sections[0].raw = text;
-    spec.sections[2].raw = relocBlock(0x1000, {0x3003});
-    const Bytes b = buildPe(spec);
+    layout.sections[0].raw = text;
+    layout.sections[2].raw = relocBlock(0x1000, {0x3003});
+    const Bytes b = buildPe(layout);
     DisassemblerWin32X86 d(b.data(), b.size());
     ASSERT_TRUE(d.CheckHeader());
     ASSERT_TRUE(d.ParseBaseRelocations());

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "disassembler.h"
@@ -97,6 +98,16 @@ protected:
     static uint64_t EntryCount(const SectionHeader &section);
     // Takes ownership of a scanned location; false when memory runs out.
     bool AddRel32Location(std::unique_ptr<TypedRVA> location);
+    // Records a scanned field at rva whose displacement gives relative; false
+    // when memory runs out.
+    template <class Location> bool AddRel32At(uint32_t rva, uint32_t relative)
+    {
+        std::unique_ptr<TypedRVA> location(new (std::nothrow) Location(rva));
+        if (!location)
+            return false;
+        location->set_relative_target(relative);
+        return AddRel32Location(std::move(location));
+    }
 
     const elf::ClassLayout &layout() const { return m_Layout; }
 

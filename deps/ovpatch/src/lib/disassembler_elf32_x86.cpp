@@ -71,11 +71,7 @@ bool DisassemblerElf32X86::FindRel32InSection(const SectionHeader &section)
             const uint32_t rva = base + static_cast<uint32_t>(field);
             const uint32_t relative = X86RelativeTarget(bytes + field);
             if (IsValidTarget(rva + relative)) {
-                std::unique_ptr<TypedRVA> location(new (std::nothrow) TypedRVAX86(rva));
-                if (!location)
-                    return false;
-                location->set_relative_target(relative);
-                if (!AddRel32Location(std::move(location)))
+                if (!AddRel32At<TypedRVAX86>(rva, relative))
                     return false;
                 p = field + 4;
                 continue;
